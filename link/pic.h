@@ -1,0 +1,35 @@
+// The USB HID transport to the bridge board: each I2C transfer becomes one
+// 65-byte output report, plus one 65-byte input report when something is read.
+// It also sends the EN-pin and PVIN-switch reports.
+#pragma once
+
+#include "link/hid_discovery.h"
+#include "link/i2c.h"
+
+#include <QObject>
+
+class PIC : public QObject, public I2C {
+    Q_OBJECT
+public:
+    // Finds and opens the bridge (twice: write-only and read-only); throws
+    // "Motherboard not found" or "Error opening motherboard USB connection: <errno>".
+    explicit PIC(QObject *parent, bool trace);
+    ~PIC() override;
+
+    void write(uint16_t address, std::string data) override;
+    std::string read(uint16_t address, int32_t count) override;
+    std::string writeRead(uint16_t address, std::string data, int32_t count) override;
+
+    void writeEN(uint8_t value);
+    void writePVIN(uint8_t value);
+
+    // How long a write-read waits for the bridge's answer.
+    static constexpr int READ_TIMEOUT_MS = 1000;
+
+private:
+    void sendReport(const unsigned char *report);
+
+    HidInterfaceRecord writeHandleRecord;
+    HidInterfaceRecord readHandleRecord;
+    bool trace;
+};

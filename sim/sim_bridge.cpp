@@ -1,0 +1,145 @@
+#include "sim/sim_bridge.h"
+
+#include "link/bridge_protocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+SimulatedBridge::SimulatedBridge(const ChipDescriptor &model) : simChip(model) {}
+
+void SimulatedBridge::unplugAfter(std::chrono::milliseconds delay) {
+    unplugDeadlineSet = true;
+    unplugDeadline = std::chrono::steady_clock::now() + delay;
+}
+
+bool SimulatedBridge::present() {
+    if (unplugDeadlineSet && std::chrono::steady_clock::now() >= unplugDeadline) {
+        unplugged = true;
+        unplugDeadlineSet = false;
+    }
+    return !unplugged;
+}
+
+void SimulatedBridge::unplugAfterReports(long n) {
+    unplugCountdown = n;
+    if (n <= 0)
+        unplugged = true;
+}
+
+void SimulatedBridge::stallAfterReports(long n) {
+    stallCountdown = n;
+    if (n <= 0)
+        stalled = true;
+}
+
+void SimulatedBridge::countReport() {
+    ++reportsSeen;
+    if (unplugCountdown > 0 && --unplugCountdown == 0)
+        unplugged = true;
+    if (stallCountdown > 0 && --stallCountdown == 0)
+        stalled = true;
+}
+
+int SimulatedBridge::receive(const uint8_t *report, size_t length, int &error) {
+    if (!present()) {
+        error = ENODEV;
+        return -1;
+    }
+    if (recording)
+        received.emplace_back(report, report + length);
+    // The firmware sees the 64 bytes behind report ID 0; anything else is not
+    // one of its reports.
+    if (length == size_t(bridge::REPORT_SIZE) && report[0] == 0)
+        handle(report);
+    countReport();
+    return int(length);
+}
+
+int SimulatedBridge::readAnswer(uint8_t *out, size_t length, int timeoutMs, int &error) {
+    if (!present()) {
+        error = ENODEV;
+        return -1;
+    }
+    if (answers.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::max(timeoutMs, 0)));
+        return 0;
+    }
+    std::vector<uint8_t> answer = std::move(answers.front());
+    answers.pop_front();
+    const size_t n = std::min(length, answer.size());
+    std::copy_n(answer.begin(), n, out);
+    return int(n);
+}
+
+bool SimulatedBridge::chipAnswers(uint8_t addressByte) const {
+    return chipPowered() && !chipSilent && (addressByte >> 1) == simChip.address();
+}
+
+void SimulatedBridge::setLines(bool en, bool pvin) {
+    const bool wasPowered = chipPowered();
+    enLine = en;
+    pvinSwitch = pvin;
+    if (!wasPowered && chipPowered())
+        simChip.reset();
+}
+
+void SimulatedBridge::handle(const uint8_t *report) {
+    const uint8_t command = report[1];
+    const size_t count = report[2];
+    const uint8_t *params = report + 3;
+    const size_t room = bridge::REPORT_SIZE - 3;
+
+    switch (command) {
+    case bridge::CMD_I2C_WRITE: {
+        if (count < 1 || count > room)
+            return;
+        if (chipAnswers(params[0]))
+            simChip.i2cWrite(params + 1, count - 1);
+        return;
+    }
+    case bridge::CMD_I2C_WRITE_READ: {
+        if (count < 3 || count > room)
+            return;
+        const size_t n = count - 3;
+        const uint8_t readCount = params[2 + n];
+        const bool answering = chipAnswers(params[0]);
+        if (answering)
+            simChip.i2cWrite(params + 1, n);
+        std::vector<uint8_t> answer(INPUT_REPORT_SIZE, 0);
+        answer[0] = bridge::CMD_I2C_WRITE_READ;
+        answer[1] = readCount;
+        const size_t fits = std::min<size_t>(readCount, INPUT_REPORT_SIZE - 2);
+        for (size_t i = 0; i < fits; ++i)
+            answer[2 + i] = answering ? simChip.i2cRead() : 0xFF;
+        if (stalled)
+            return;
+        if (answerLength >= 0)
+            answer.resize(std::min<size_t>(answerLength, answer.size()));
+        answers.push_back(std::move(answer));
+        return;
+    }
+    case bridge::CMD_SET_EN:
+        setLines(params[0] != 0, pvinSwitch);
+        return;
+    case bridge::CMD_SET_PVIN:
+        setLines(enLine, params[0] != 0);
+        return;
+    default:
+        return; // unknown commands are ignored, as by the firmware
+    }
+}
+
+std::vector<SimulatedBridge::BusWrite> SimulatedBridge::writes() const {
+    std::vector<BusWrite> result;
+    for (const std::vector<uint8_t> &report : received) {
+        if (report.size() != size_t(bridge::REPORT_SIZE) || report[1] != bridge::CMD_I2C_WRITE)
+            continue;
+        const size_t count = std::min<size_t>(report[2], bridge::REPORT_SIZE - 3);
+        if (count < 1)
+            continue;
+        result.push_back({uint16_t(report[3] >> 1),
+                          std::string(report.begin() + 4, report.begin() + 3 + count)});
+    }
+    return result;
+}

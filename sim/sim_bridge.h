@@ -1,0 +1,90 @@
+// A simulated bridge board: decodes the same 65-byte output reports as the
+// bridge firmware, keeps the EN line and the PVIN switch, and answers each
+// write-read with one input report carrying the chip's byte where the real
+// bridge puts it. Behind it sits one simulated chip. Faults of the link itself
+// (unplugged, stalled, short answers) can be injected for tests.
+#pragma once
+
+#include "sim/sim_chip.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+class SimulatedBridge {
+public:
+    explicit SimulatedBridge(const ChipDescriptor &model);
+
+    SimulatedChip &chip() { return simChip; }
+
+    // Host side. receive() takes one output report (report ID first) and returns
+    // the bytes taken, or -1 with error set. readAnswer() hands over the next
+    // input report without its report-ID byte (as hidraw delivers it), waiting at
+    // most timeoutMs when there is none; 0 means time-out.
+    int receive(const uint8_t *report, size_t length, int &error);
+    int readAnswer(uint8_t *out, size_t length, int timeoutMs, int &error);
+    bool present();
+
+    bool en() const { return enLine; }
+    bool pvin() const { return pvinSwitch; }
+
+    // Link faults. The countdowns let n more reports through (the n-th still
+    // answered), then the fault sets in.
+    void unplug() { unplugged = true; }
+    void replug() { unplugged = false; }
+    void unplugAfterReports(long n);
+    void unplugAfter(std::chrono::milliseconds delay);
+    void stall(bool on) { stalled = on; }
+    void stallAfterReports(long n);
+    // Answers of this many bytes (0 = empty, 1 or 2 = too short to hold the
+    // chip's byte); -1 restores full answers.
+    void setAnswerLength(int bytes) { answerLength = bytes; }
+    // Opening the bridge fails with this errno (0: opens succeed), as for a node
+    // the user may not access.
+    void refuseOpen(int error) { openError = error; }
+    int openRefusal() const { return openError; }
+    // The chip stops answering: reads return 0xFF as on a pulled-up bus.
+    void setChipSilent(bool on) { chipSilent = on; }
+
+    // Traffic: every output report received, in order (recording can be turned
+    // off for long runs).
+    struct BusWrite {
+        uint16_t address;
+        std::string bytes;
+        bool operator==(const BusWrite &o) const { return address == o.address && bytes == o.bytes; }
+    };
+    void setRecording(bool on) { recording = on; }
+    const std::vector<std::vector<uint8_t>> &reports() const { return received; }
+    // The I2C writes among them (command 0xF1), decoded.
+    std::vector<BusWrite> writes() const;
+    void clearTraffic() { received.clear(); }
+    long reportCount() const { return reportsSeen; }
+
+    static constexpr int INPUT_REPORT_SIZE = 64; // without the report-ID byte
+
+private:
+    bool chipPowered() const { return enLine && pvinSwitch; }
+    bool chipAnswers(uint8_t addressByte) const;
+    void setLines(bool en, bool pvin);
+    void handle(const uint8_t *report);
+    void countReport();
+
+    SimulatedChip simChip;
+    std::deque<std::vector<uint8_t>> answers;
+    std::vector<std::vector<uint8_t>> received;
+    bool enLine = false;
+    bool pvinSwitch = true; // the supply switch is on at power-up
+    bool unplugged = false;
+    bool stalled = false;
+    bool chipSilent = false;
+    bool recording = true;
+    int answerLength = -1;
+    int openError = 0;
+    long unplugCountdown = -1;
+    long stallCountdown = -1;
+    long reportsSeen = 0;
+    bool unplugDeadlineSet = false;
+    std::chrono::steady_clock::time_point unplugDeadline;
+};

@@ -1,0 +1,69 @@
+// Shared helpers of the tests: a bus double that records transfers, and hex
+// formatting of byte strings for readable comparisons.
+#pragma once
+
+#include "link/hid_backend.h"
+#include "link/i2c.h"
+#include "sim/simulation.h"
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+// "0f 01" for the bytes 0x0F, 0x01.
+inline QString hex(const std::string &bytes) {
+    QStringList parts;
+    for (unsigned char b : bytes)
+        parts << QString::asprintf("%02x", b);
+    return parts.join(' ');
+}
+inline QString hex(const std::vector<uint8_t> &bytes) {
+    return hex(std::string(bytes.begin(), bytes.end()));
+}
+
+inline std::string bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values)
+        s.push_back(char(v));
+    return s;
+}
+
+// Records every transfer as "W addr: bytes" / "R addr: bytes"; a write-read is
+// answered from per-address, per-register values (default 0), or with a queued
+// reply when one is given.
+class RecordingBus : public I2C {
+public:
+    void write(uint16_t address, std::string data) override {
+        log.push_back(QString("W %1: %2").arg(address, 2, 16, QChar('0')).arg(hex(data)));
+        if (failWrites)
+            throw std::string("bus write failed");
+    }
+    std::string read(uint16_t, int32_t) override { throw std::string("no plain reads"); }
+    std::string writeRead(uint16_t address, std::string data, int32_t) override {
+        log.push_back(QString("R %1: %2").arg(address, 2, 16, QChar('0')).arg(hex(data)));
+        if (readsBeforeFailure == 0)
+            throw std::string("bus read failed");
+        if (readsBeforeFailure > 0)
+            --readsBeforeFailure;
+        if (!replies.empty()) {
+            std::string reply = replies.front();
+            replies.pop_front();
+            return reply;
+        }
+        const uint8_t reg = data.empty() ? 0 : uint8_t(data[0]);
+        return std::string(1, char(registers[{address, reg}]));
+    }
+
+    QStringList log;
+    std::map<std::pair<uint16_t, uint8_t>, uint8_t> registers;
+    std::deque<std::string> replies;
+    bool failWrites = false;
+    int readsBeforeFailure = -1; // -1: never fail
+};
+
+// Keeps the tests off any real board on the machine: only the simulated one is
+// listed while a test runs.
+inline void hermeticHidBus() { hid::removePlatformBackend(); }
