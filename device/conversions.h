@@ -13,8 +13,12 @@ constexpr int TEMP_CODE_OFFSET = 81;
 constexpr double TEMP_STEP = 1.56;
 constexpr double TEMP_OFFSET = -40.0;
 
-constexpr double voutFromCode(uint8_t code) { return code * VOUT_STEP + VOUT_OFFSET; }
-constexpr double vinFromCode(uint8_t code) { return code * VIN_STEP + VIN_OFFSET; }
+constexpr double voutFromCode(uint8_t code) {
+    return code * VOUT_STEP + VOUT_OFFSET;
+}
+constexpr double vinFromCode(uint8_t code) {
+    return code * VIN_STEP + VIN_OFFSET;
+}
 // The offset is taken off the integer first, so codes below 81 read below -40 C.
 constexpr double temperatureFromCode(uint8_t code) {
     return (static_cast<int>(code) - TEMP_CODE_OFFSET) * TEMP_STEP + TEMP_OFFSET;

@@ -12,27 +12,55 @@ uint8_t checkedBase(int page) {
 } // namespace
 
 namespace field {
-RegisterField enable(int page) { return {uint8_t(checkedBase(page) + reg::PAGE_CONTROL), 0x08}; }
-RegisterField dacCode(int page) { return {uint8_t(checkedBase(page) + reg::PAGE_DAC), 0xFF}; }
-RegisterField ssCode(int page) { return {uint8_t(checkedBase(page) + reg::PAGE_SS_CLIM), 0x0F}; }
-RegisterField climCode(int page) { return {uint8_t(checkedBase(page) + reg::PAGE_SS_CLIM), 0xF0}; }
-RegisterField dvsCode(int page) { return {uint8_t(checkedBase(page) + reg::PAGE_DVS), 0x0F}; }
+RegisterField enable(int page) {
+    return {uint8_t(checkedBase(page) + reg::PAGE_CONTROL), 0x08};
+}
+RegisterField dacCode(int page) {
+    return {uint8_t(checkedBase(page) + reg::PAGE_DAC), 0xFF};
+}
+RegisterField ssCode(int page) {
+    return {uint8_t(checkedBase(page) + reg::PAGE_SS_CLIM), 0x0F};
+}
+RegisterField climCode(int page) {
+    return {uint8_t(checkedBase(page) + reg::PAGE_SS_CLIM), 0xF0};
+}
+RegisterField dvsCode(int page) {
+    return {uint8_t(checkedBase(page) + reg::PAGE_DVS), 0x0F};
+}
 } // namespace field
 
-void IvrDevice::set_enable(int page, int value) { write_field(field::enable(page), value > 0); }
-void IvrDevice::set_dac_code(int page, int code) { write_field(field::dacCode(page), uint8_t(code)); }
-void IvrDevice::set_ss_code(int page, int code) { write_field(field::ssCode(page), uint8_t(code)); }
+void IvrDevice::set_enable(int page, int value) {
+    write_field(field::enable(page), value > 0);
+}
+void IvrDevice::set_dac_code(int page, int code) {
+    write_field(field::dacCode(page), uint8_t(code));
+}
+void IvrDevice::set_ss_code(int page, int code) {
+    write_field(field::ssCode(page), uint8_t(code));
+}
 void IvrDevice::set_clim_code(int page, int code) {
     write_field(field::climCode(page), uint8_t(code));
 }
-void IvrDevice::set_dvs_code(int page, int code) { write_field(field::dvsCode(page), uint8_t(code)); }
+void IvrDevice::set_dvs_code(int page, int code) {
+    write_field(field::dvsCode(page), uint8_t(code));
+}
 
-bool IvrDevice::get_enable(int page) { return read_field(field::enable(page)) != 0; }
-uint8_t IvrDevice::get_dac_code(int page) { return read_field(field::dacCode(page)); }
-uint8_t IvrDevice::get_ss_code(int page) { return read_field(field::ssCode(page)); }
-uint8_t IvrDevice::get_dvs_code(int page) { return read_field(field::dvsCode(page)); }
+bool IvrDevice::get_enable(int page) {
+    return read_field(field::enable(page)) != 0;
+}
+uint8_t IvrDevice::get_dac_code(int page) {
+    return read_field(field::dacCode(page));
+}
+uint8_t IvrDevice::get_ss_code(int page) {
+    return read_field(field::ssCode(page));
+}
+uint8_t IvrDevice::get_dvs_code(int page) {
+    return read_field(field::dvsCode(page));
+}
 
-double IvrDevice::read_vin() { return conv::vinFromCode(read_register(reg::VIN, true, true)); }
+double IvrDevice::read_vin() {
+    return conv::vinFromCode(read_register(reg::VIN, true, true));
+}
 
 double IvrDevice::read_temperature() {
     return conv::temperatureFromCode(read_register(reg::TEMPERATURE, true, true));

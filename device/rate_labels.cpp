@@ -2,7 +2,7 @@
 
 namespace {
 // Both lists hold the same texts, in mV/us.
-const RateLabels rate_labels = {"0.5", "1.0",  "2.0",  "3.9",  "7.8",  "15.4", "30.8", "61.5",
+const RateLabels rate_labels = {"0.5", "1.0", "2.0", "3.9", "7.8",  "15.4", "30.8", "61.5",
                                 "123", "246", "492", "984", "1968", "3936", "7872", "15744"};
 } // namespace
 

@@ -15,13 +15,17 @@ constexpr uint8_t CHIP_ID = 0x13;
 constexpr uint8_t UPDATE_VALUE = 0x01;
 
 // Page p (1 to 3) occupies p*0x40 to p*0x40+3.
-constexpr uint8_t pageBase(int page) { return static_cast<uint8_t>(page * 0x40); }
+constexpr uint8_t pageBase(int page) {
+    return static_cast<uint8_t>(page * 0x40);
+}
 constexpr uint8_t PAGE_CONTROL = 0; // offsets within a page
 constexpr uint8_t PAGE_DAC = 1;
 constexpr uint8_t PAGE_SS_CLIM = 2;
 constexpr uint8_t PAGE_DVS = 3;
 // Output-voltage telemetry of page p.
-constexpr uint8_t voutRegister(int page) { return static_cast<uint8_t>(2 * page + 1); }
+constexpr uint8_t voutRegister(int page) {
+    return static_cast<uint8_t>(2 * page + 1);
+}
 // The cache keeps only the enable bit of the page control registers.
 constexpr uint8_t PAGE_CONTROL_CACHED_BITS = 0x08;
 constexpr bool isPageControl(uint8_t address) {
@@ -53,4 +57,6 @@ inline bool isReadable(uint16_t a) {
 inline bool isWritable(uint16_t a) {
     return read_write_registers.contains(a) || write_only_registers.contains(a);
 }
-inline bool isForceable(uint16_t a) { return write_only_registers.contains(a); }
+inline bool isForceable(uint16_t a) {
+    return write_only_registers.contains(a);
+}

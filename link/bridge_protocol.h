@@ -21,6 +21,10 @@ constexpr int MAX_WRITE_READ_PAYLOAD = REPORT_SIZE - 6; // 59
 // Byte of the answer (in the 65-byte layout) that holds the chip's byte.
 constexpr int ANSWER_DATA_INDEX = 3;
 
-constexpr uint8_t writeAddress(uint16_t address) { return uint8_t((address << 1) & 0xFE); }
-constexpr uint8_t readAddress(uint16_t address) { return uint8_t(writeAddress(address) | 0x01); }
+constexpr uint8_t writeAddress(uint16_t address) {
+    return uint8_t((address << 1) & 0xFE);
+}
+constexpr uint8_t readAddress(uint16_t address) {
+    return uint8_t(writeAddress(address) | 0x01);
+}
 } // namespace bridge

@@ -10,7 +10,9 @@ std::vector<Backend *> &table() {
 }
 } // namespace
 
-const std::vector<Backend *> &backendTable() { return table(); }
+const std::vector<Backend *> &backendTable() {
+    return table();
+}
 
 Backend *backendForPath(const std::string &path) {
     for (Backend *backend : table()) {
@@ -33,5 +35,7 @@ void removeBackend(Backend *backend) {
     backends.erase(std::remove(backends.begin(), backends.end(), backend), backends.end());
 }
 
-void removePlatformBackend() { removeBackend(platformBackend()); }
+void removePlatformBackend() {
+    removeBackend(platformBackend());
+}
 } // namespace hid

@@ -52,7 +52,9 @@ bool openHidInterface(const std::string &path, bool read, bool write, bool overl
     return true;
 }
 
-void releaseHidInterface(HidInterfaceRecord &record) { record.handle.reset(); }
+void releaseHidInterface(HidInterfaceRecord &record) {
+    record.handle.reset();
+}
 
 void releaseHidInterfaceList(std::vector<HidInterfaceRecord> &list) {
     for (HidInterfaceRecord &record : list)

@@ -18,7 +18,9 @@ MotherBoard::MotherBoard(QObject *parent) : QObject(parent), device(nullptr), pi
     device = new IvrDevice(this, 0x11, 3);
 }
 
-MotherBoard::~MotherBoard() { delete device; }
+MotherBoard::~MotherBoard() {
+    delete device;
+}
 
 void MotherBoard::logBytes(const char *head, uint16_t address, const std::string &bytes) {
     QString line = QString::fromLatin1(head).arg(hexByte(uint8_t(address)), 0, QLatin1Char(' '));
@@ -66,4 +68,6 @@ void MotherBoard::setPVIN(bool on) {
     Q_EMIT logMessage(on ? QStringLiteral("PVIN ON") : QStringLiteral("PVIN OFF"));
 }
 
-bool MotherBoard::getEN() const { return enLevel; }
+bool MotherBoard::getEN() const {
+    return enLevel;
+}

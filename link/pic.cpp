@@ -126,6 +126,10 @@ std::string PIC::writeRead(uint16_t address, std::string data, int32_t count) {
     return result;
 }
 
-void PIC::writeEN(uint8_t value) { sendReport(lineReport(bridge::CMD_SET_EN, value).data()); }
+void PIC::writeEN(uint8_t value) {
+    sendReport(lineReport(bridge::CMD_SET_EN, value).data());
+}
 
-void PIC::writePVIN(uint8_t value) { sendReport(lineReport(bridge::CMD_SET_PVIN, value).data()); }
+void PIC::writePVIN(uint8_t value) {
+    sendReport(lineReport(bridge::CMD_SET_PVIN, value).data());
+}

@@ -53,7 +53,9 @@ public:
     struct BusWrite {
         uint16_t address;
         std::string bytes;
-        bool operator==(const BusWrite &o) const { return address == o.address && bytes == o.bytes; }
+        bool operator==(const BusWrite &o) const {
+            return address == o.address && bytes == o.bytes;
+        }
     };
     void setRecording(bool on) { recording = on; }
     const std::vector<std::vector<uint8_t>> &reports() const { return received; }

@@ -23,10 +23,14 @@ uint8_t clampCode(double code) {
     return static_cast<uint8_t>(std::lround(std::clamp(code, 0.0, 255.0)));
 }
 
-int pageOf(uint8_t address) { return address >> 6; }
+int pageOf(uint8_t address) {
+    return address >> 6;
+}
 } // namespace
 
-SimulatedChip::SimulatedChip(const ChipDescriptor &model) : descriptor(model) { reset(); }
+SimulatedChip::SimulatedChip(const ChipDescriptor &model) : descriptor(model) {
+    reset();
+}
 
 bool SimulatedChip::pagePopulated(int page) const {
     switch (descriptor.regulator_count) {
@@ -72,7 +76,9 @@ void SimulatedChip::i2cWrite(const uint8_t *data, size_t length) {
     }
 }
 
-uint8_t SimulatedChip::i2cRead() { return peek(pointer++); }
+uint8_t SimulatedChip::i2cRead() {
+    return peek(pointer++);
+}
 
 void SimulatedChip::applyPageWrites() {
     for (int page = 1; page <= 3; ++page) {
@@ -122,8 +128,7 @@ double SimulatedChip::dieTemperature() const {
     return ambient + RISE_PER_OUTPUT * enabled;
 }
 
-void SimulatedChip::setPageFault(int page, bool overvoltage, bool undervoltage,
-                                 bool shortCircuit) {
+void SimulatedChip::setPageFault(int page, bool overvoltage, bool undervoltage, bool shortCircuit) {
     if (page >= 1 && page <= 3)
         faults[page] = {overvoltage, undervoltage, shortCircuit};
 }

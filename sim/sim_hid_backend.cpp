@@ -86,7 +86,9 @@ void stopSimulation() {
     current().reset();
 }
 
-SimulatedBridge *simulation() { return current() ? &current()->bridge : nullptr; }
+SimulatedBridge *simulation() {
+    return current() ? &current()->bridge : nullptr;
+}
 
 bool parseSimulateArgument(const std::string &argument, std::string &model, std::string &error) {
     const std::string option = "--simulate";
@@ -98,7 +100,7 @@ bool parseSimulateArgument(const std::string &argument, std::string &model, std:
         return false;
     model = argument.substr(option.size() + 1);
     if (!findChipModel(model))
-        error = "Unknown chip model \"" + model + "\" for --simulate (known: " +
-                chipModelNames() + ")";
+        error =
+            "Unknown chip model \"" + model + "\" for --simulate (known: " + chipModelNames() + ")";
     return true;
 }

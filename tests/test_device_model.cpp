@@ -26,9 +26,13 @@ private Q_SLOTS:
         IvrDevice dev(&bus, 0x11, 3);
         QCOMPARE(thrown([&] { dev.read_register(0x0F, true, true); }),
                  QString("Attempt to read to unreadable address: 0d15"));
-        QCOMPARE(thrown([&] { dev.read_field({0x14, 0xFF}); }),
+        QCOMPARE(thrown([&] {
+                     dev.read_field({0x14, 0xFF});
+                 }),
                  QString("Attempt to read to unreadable address: 0d20"));
-        QCOMPARE(thrown([&] { dev.write_field({0x00, 0x01}, 1); }),
+        QCOMPARE(thrown([&] {
+                     dev.write_field({0x00, 0x01}, 1);
+                 }),
                  QString("Attempt to write to unwriteable address: 0d0"));
         QCOMPARE(thrown([&] { dev.force(0x40, 1); }),
                  QString("Attempt to force to non-writeonly address: 0d64"));

@@ -87,10 +87,10 @@ private Q_SLOTS:
         QStringList log = lines(spy);
         QCOMPARE(log.first(), QString("Setting EN high"));
         // Probe of row 1 finds nothing at 0x19, row 2 answers; then the refresh.
-        QCOMPARE(log.mid(1, 4), (QStringList{"I2C Write, Addr 0x19 => [ 0x13 ]",
-                                             "I2C Read,  Addr 0x19 <= [ 0xff ]",
-                                             "I2C Write, Addr 0x25 => [ 0x13 ]",
-                                             "I2C Read,  Addr 0x25 <= [ 0x22 ]"}));
+        QCOMPARE(
+            log.mid(1, 4),
+            (QStringList{"I2C Write, Addr 0x19 => [ 0x13 ]", "I2C Read,  Addr 0x19 <= [ 0xff ]",
+                         "I2C Write, Addr 0x25 => [ 0x13 ]", "I2C Read,  Addr 0x25 <= [ 0x22 ]"}));
         QCOMPARE(log.size(), 1 + 4 + 2 * 12);
         QCOMPARE(log.last(), QString("I2C Read,  Addr 0x25 <= [ 0x03 ]"));
         QCOMPARE(board.device->get_dac_code(3), uint8_t(118));

@@ -66,4 +66,6 @@ public:
 
 // Keeps the tests off any real board on the machine: only the simulated one is
 // listed while a test runs.
-inline void hermeticHidBus() { hid::removePlatformBackend(); }
+inline void hermeticHidBus() {
+    hid::removePlatformBackend();
+}

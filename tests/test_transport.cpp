@@ -114,7 +114,9 @@ private Q_SLOTS:
         bridge.unplugAfterReports(1); // the write-read's report gets through, its answer does not
         QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
                  QString("Error during USB read: 19"));
-        QCOMPARE(thrown([&] { pic.write(0x11, bytes({0x0F, 0x01})); }),
+        QCOMPARE(thrown([&] {
+                     pic.write(0x11, bytes({0x0F, 0x01}));
+                 }),
                  QString("Error during USB write: 19"));
         QCOMPARE(thrown([&] { pic.writeEN(0); }), QString("Error during USB write: 19"));
         bridge.replug();
