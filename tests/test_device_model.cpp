@@ -11,7 +11,6 @@
 class DeviceModelTest : public QObject {
     Q_OBJECT
 
-
 private Q_SLOTS:
     void accessRulesRefuseWithTheAddressInDecimal() {
         RecordingBus bus;

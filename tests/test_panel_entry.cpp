@@ -4,11 +4,13 @@
 // object; a hook queued at the application's construction plays the user.
 #include "app/mainwindow.h"
 #include "app/run_panel.h"
+#include "widgets/status_indicator.h"
 #include "window_test_support.h"
 
 #include <QAction>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QSlider>
 #include <QtTest>
 #include <functional>
 
@@ -119,38 +121,107 @@ private Q_SLOTS:
         QVERIFY(!simulation()); // nothing was started
     }
 
-    void aBoardLostWhilePollingEndsWithTheBoxInTime_data() {
-        QTest::addColumn<bool>("stall");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("unplugged") << false << "Unable to connect: Error during USB write: 19.";
-        QTest::newRow("stalled") << true << "Unable to connect: Error during USB read: 110.";
+    // Faults of the link and the chip, injected at each stage of a session. Each
+    // ends with the box within two seconds of the fault, or, where the link still
+    // carries the exchange, with no box at all.
+    void faultMatrix_data() {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("box");
+        const QString write19 = "Unable to connect: Error during USB write: 19.";
+        const QString read19 = "Unable to connect: Error during USB read: 19.";
+        const QString read110 = "Unable to connect: Error during USB read: 110.";
+        QTest::newRow("power-on, unplugged") << "power-on"
+                                             << "unplug" << read19;
+        QTest::newRow("power-on, stalled") << "power-on"
+                                           << "stall" << read110;
+        QTest::newRow("polling, unplugged") << "polling"
+                                            << "unplug" << write19;
+        QTest::newRow("polling, stalled") << "polling"
+                                          << "stall" << read110;
+        QTest::newRow("polling, short answer") << "polling"
+                                               << "short"
+                                               << "Unable to connect: Error during USB read: 5.";
+        QTest::newRow("polling, empty answer") << "polling"
+                                               << "empty" << read110;
+        QTest::newRow("polling, chip silent") << "polling"
+                                              << "silent"
+                                              << "";
+        QTest::newRow("commit, unplugged") << "commit"
+                                           << "unplug" << write19;
+        QTest::newRow("commit, stalled") << "commit"
+                                         << "stall" << read110;
+        QTest::newRow("close, unplugged") << "close"
+                                          << "unplug" << write19;
+        QTest::newRow("close, stalled") << "close"
+                                        << "stall"
+                                        << "";
     }
-    void aBoardLostWhilePollingEndsWithTheBoxInTime() {
-        QFETCH(bool, stall);
-        QFETCH(QString, text);
+    void faultMatrix() {
+        QFETCH(QString, stage);
+        QFETCH(QString, fault);
+        QFETCH(QString, box);
         SimulatedBridge &bridge = startSimulation("QM4434");
-        QElapsedTimer lost;
+        QElapsedTimer since;
         qint64 toBox = -1;
+        QString overTemperature;
+        auto inject = [&] {
+            since.start();
+            if (fault == "unplug")
+                bridge.unplug();
+            else if (fault == "stall")
+                bridge.stall(true);
+            else if (fault == "short")
+                bridge.setAnswerLength(2);
+            else if (fault == "empty")
+                bridge.setAnswerLength(0);
+            else if (fault == "silent")
+                bridge.setChipSilent(true);
+        };
         scenario = [&] {
-            watcher = std::make_unique<ModalWatcher>([&](QWidget *box) {
-                toBox = lost.elapsed();
-                QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+            watcher = std::make_unique<ModalWatcher>([&](QWidget *shown) {
+                toBox = since.elapsed();
+                QMetaObject::invokeMethod(shown, "reject", Qt::QueuedConnection);
             });
             QTimer::singleShot(0, [&] {
-                QTest::mouseClick(shownWindow()->findChild<QPushButton *>("pvin_on_btn"),
-                                  Qt::LeftButton);
-                // Polling now; let a few ticks pass, then lose the board.
-                QTimer::singleShot(600, [&] {
-                    stall ? bridge.stall(true) : bridge.unplug();
-                    lost.start();
+                MainWindow *w = shownWindow();
+                auto *power = w->findChild<QPushButton *>("pvin_on_btn");
+                if (stage == "power-on") {
+                    // EN goes out; the first probe's report is the last to get through.
+                    since.start();
+                    fault == "unplug" ? bridge.unplugAfterReports(2) : bridge.stallAfterReports(2);
+                    QTest::mouseClick(power, Qt::LeftButton);
+                    return;
+                }
+                QTest::mouseClick(power, Qt::LeftButton);
+                QTimer::singleShot(600, [&, w] {
+                    inject();
+                    if (stage == "commit")
+                        w->findChild<QSlider *>("horizontalSlider_5")->setValue(100);
+                    if (stage == "close")
+                        w->findChild<QAction *>("actionExit")->trigger();
+                    if (fault == "silent") {
+                        QTimer::singleShot(600, [&, w] {
+                            overTemperature = w->findChild<StatusIndicator *>("oTemp")->text();
+                            w->close();
+                        });
+                    }
                 });
             });
         };
-        QCOMPARE(run({"--simulate"}), 0);
+        QCOMPARE(run({}), 0);
         collect();
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].text, text);
-        QVERIFY2(toBox >= 0 && toBox < 2000, qPrintable(QString::number(toBox)));
+        if (box.isEmpty()) {
+            QCOMPARE(boxes.size(), 0);
+        } else {
+            QCOMPARE(boxes.size(), 1);
+            QCOMPARE(boxes[0].title, QString("QM44xxC-EVAL"));
+            QCOMPARE(boxes[0].text, box);
+            QVERIFY2(toBox >= 0 && toBox < 2000, qPrintable(QString::number(toBox)));
+        }
+        // A silent chip reads 0xFF everywhere: shown as it answers, every flag raised.
+        if (fault == "silent")
+            QCOMPARE(overTemperature, QString("<div style='color:red;'><b>FAIL</b></div>"));
     }
 
     void noChipAnsweringClosesAfterTheBoxAndSendsNothingMore() {

@@ -456,6 +456,16 @@ private Q_SLOTS:
                  QString("background: normal"));
     }
 
+    void aFailedCommitStaysPendingForTheNextOne() {
+        MainWindow &w = powered("QM4434");
+        bridge->unplug();
+        QCOMPARE(thrown([&] { widget<QSlider>(&w, "horizontalSlider_5")->setValue(100); }),
+                 QString("Error during USB write: 19"));
+        bridge->replug();
+        press(widget<QPushButton>(&w, "loadButton"));
+        QCOMPARE(busWrites(*bridge), (QStringList{"11: 41 9d", "11: 0f 01"}));
+    }
+
     void closingSendsEnLowThenPvinOff() {
         MainWindow &w = open("QM4434");
         w.close();
