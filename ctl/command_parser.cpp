@@ -257,12 +257,14 @@ ParseResult parseFileCommand(const std::string &name, CommandKind kind,
     command.name = name;
     if (kind == CommandKind::Load)
         command.verify = takeVerify(args);
+    for (const std::string &arg : args) {
+        if (arg.size() > 1 && arg[0] == '-')
+            return failure(name, "unknown option " + quoted(arg));
+    }
     if (args.size() != 1)
         return failure(name, args.empty() ? "expects a file name" : "expects one file name");
     if (args[0].empty())
         return failure(name, "the file name is empty");
-    if (args[0].size() > 1 && args[0][0] == '-')
-        return failure(name, "unknown option " + quoted(args[0]));
     command.file = args[0];
     return success(command);
 }
