@@ -317,12 +317,15 @@ bool tokenizeLine(const std::string &line, std::vector<Word> &words, std::string
 
 bool wordsFromArguments(const std::vector<std::string> &arguments, std::vector<Word> &words,
                         std::string &error) {
+    bool commandStart = true;
     for (const std::string &argument : arguments) {
-        if (argument.find(';') == std::string::npos) {
+        const bool script = argument.find(';') != std::string::npos ||
+                            (commandStart && argument.find_first_of(" \t") != std::string::npos);
+        if (!script)
             words.push_back({argument, false});
-        } else if (!tokenizeLine(argument, words, error)) {
+        else if (!tokenizeLine(argument, words, error))
             return false;
-        }
+        commandStart = !words.empty() && words.back().separator;
     }
     return true;
 }

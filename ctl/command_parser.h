@@ -57,7 +57,9 @@ struct Word {
 bool tokenizeLine(const std::string &line, std::vector<Word> &words, std::string &error);
 
 // The words of command-line arguments: each argument is one word, except that
-// an argument holding ';' is split like a line.
+// an argument holding ';', or one that begins a command and holds a blank
+// ("reg get 0x13"), is split like a line. So a file name with blanks stays one
+// word: save "my settings.cfg".
 bool wordsFromArguments(const std::vector<std::string> &arguments, std::vector<Word> &words,
                         std::string &error);
 

@@ -156,9 +156,11 @@ private Q_SLOTS:
         QVERIFY(!ctl::tokenizeLine("save 'x", list, error));
         QCOMPARE(QString::fromStdString(error), QString("unterminated single quote"));
         list.clear();
-        QVERIFY(ctl::wordsFromArguments({"power", "on;", "save", "a b.cfg", "detect;status"}, list,
-                                        error));
-        QCOMPARE(words(list), QString("power|on|;|save|a b.cfg|detect|;|status"));
+        QVERIFY(ctl::wordsFromArguments(
+            {"power", "on;", "save", "a b.cfg", "detect;status;", "reg get 0x13", "x y"}, list,
+            error));
+        QCOMPARE(words(list),
+                 QString("power|on|;|save|a b.cfg|detect|;|status|;|reg|get|0x13|x y"));
 
         // Targets as the window's line edit turns them into slider positions.
         QCOMPARE(ctl::dacCodeFromVolts(0.6), 81);
