@@ -31,8 +31,10 @@ public:
     bool en() const { return enLine; }
     bool pvin() const { return pvinSwitch; }
 
-    // Link faults. The countdowns let n more reports through (the n-th still
-    // answered), then the fault sets in.
+    // Link faults. unplugAfterReports(n): n more reports reach the bridge, then
+    // it is gone (the answer to the n-th is not read any more).
+    // stallAfterReports(n): the n-th report is still answered, later ones not.
+    // n <= 0: at once.
     void unplug() { unplugged = true; }
     void replug() { unplugged = false; }
     void unplugAfterReports(long n);

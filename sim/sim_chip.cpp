@@ -117,8 +117,9 @@ uint8_t SimulatedChip::peek(uint8_t address) const {
     if (page == 0 || !pagePopulated(page) || (address & 0x3F) > 3)
         return 0x00;
     if ((address & 0x3F) == 0)
-        return uint8_t(written[address] | pageStatus(page));
-    return written[address];
+        return uint8_t(active[address] | pageStatus(page));
+    // What is in effect: a write the trigger has not applied yet is not read back.
+    return active[address];
 }
 
 double SimulatedChip::dieTemperature() const {

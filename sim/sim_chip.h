@@ -1,5 +1,6 @@
 // A simulated QM44xxC regulator: its register file, page writes that take
-// effect at the update trigger, and telemetry and status derived from its state.
+// effect (and read back) at the update trigger, and telemetry and status
+// derived from its state.
 // Deterministic unless noise is asked for.
 #pragma once
 
@@ -25,7 +26,8 @@ public:
     // Power-on reset: every register back to its default.
     void reset();
 
-    // What a register reads right now (no pointer change).
+    // What a register reads right now (no pointer change). Page registers read
+    // back what is in effect, not a write still waiting for the trigger.
     uint8_t peek(uint8_t address) const;
     // The page register in effect since the last update trigger (offset 0 to 3).
     uint8_t activePageRegister(int page, int offset) const;

@@ -64,12 +64,13 @@ private Q_SLOTS:
         QCOMPARE(dev.read_vin(), conv::vinFromCode(179)); // about 1.8 V
         QCOMPARE(dev.read_temperature(), conv::temperatureFromCode(123));
 
-        // Written without the trigger: read back as written, not yet in effect.
+        // Written without the trigger: not in effect, and not read back either.
         board.write(0x11, bytes({0x40, 0x08, 150}));
-        QCOMPARE(dev.read_register(0x41, true, false), uint8_t(150));
+        QCOMPARE(dev.read_register(0x41, true, false), uint8_t(118));
         QCOMPARE(bridge.chip().activePageRegister(1, 1), uint8_t(118));
         QCOMPARE(dev.read_vout(1), conv::VOUT_OFFSET);
         board.write(0x11, bytes({0x0F, 0x01}));
+        QCOMPARE(dev.read_register(0x41, true, false), uint8_t(150));
         QCOMPARE(dev.read_vout(1), conv::voutFromCode(150));
         // The die warms with each enabled output.
         QCOMPARE(bridge.chip().dieTemperature(), 28.0);

@@ -1,0 +1,165 @@
+// qm44xx-ctl against a failing link or chip, at each stage of a session: every
+// fault ends the run with exit 2 and the link's own text within two seconds of
+// the fault, or, where the link still carries the exchange, with the run done.
+#include "ctl/ctl.h"
+#include "test_support.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+namespace {
+// Standard input that hands over one line at a time and calls a hook before
+// each line, as a user typing commands would; the hook can pull the plug.
+class TypedLines : public std::streambuf {
+public:
+    TypedLines(QStringList lines, std::function<void(int)> before)
+        : lines(std::move(lines)), before(std::move(before)) {}
+
+protected:
+    int underflow() override {
+        if (next >= lines.size())
+            return traits_type::eof();
+        before(next);
+        current = lines[next++].toStdString() + "\n";
+        setg(current.data(), current.data(), current.data() + current.size());
+        return traits_type::to_int_type(current[0]);
+    }
+
+private:
+    QStringList lines;
+    std::function<void(int)> before;
+    int next = 0;
+    std::string current;
+};
+} // namespace
+
+class CtlFaultsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { hermeticHidBus(); }
+    void cleanup() { stopSimulation(); }
+
+    void faultMatrix_data() {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("error");
+        const QString write19 = "qm44xx-ctl: Error during USB write: 19\n";
+        const QString read19 = "qm44xx-ctl: Error during USB read: 19\n";
+        const QString read110 = "qm44xx-ctl: Error during USB read: 110\n";
+        QTest::newRow("power-on, unplugged") << "power-on"
+                                             << "unplug" << 2 << read19;
+        QTest::newRow("power-on, stalled") << "power-on"
+                                           << "stall" << 2 << read110;
+        QTest::newRow("power-on, chip silent")
+            << "power-on"
+            << "silent" << 2
+            << "qm44xx-ctl: IVR not powered: no known chip answered after EN went high (is PVIN "
+               "on?)\n";
+        QTest::newRow("polling, unplugged") << "polling"
+                                            << "unplug" << 2 << write19;
+        QTest::newRow("polling, stalled") << "polling"
+                                          << "stall" << 2 << read110;
+        QTest::newRow("polling, short answer")
+            << "polling"
+            << "short" << 2 << "qm44xx-ctl: Error during USB read: 5\n";
+        QTest::newRow("polling, empty answer") << "polling"
+                                               << "empty" << 2 << read110;
+        QTest::newRow("commit, unplugged")
+            << "commit"
+            << "unplug" << 2 << "qm44xx-ctl: line 2: Error during USB write: 19\n";
+        // Writes need no answer: the stall shows at the next read.
+        QTest::newRow("commit, stalled")
+            << "commit"
+            << "stall" << 2 << "qm44xx-ctl: line 3: Error during USB read: 110\n";
+        QTest::newRow("close, unplugged")
+            << "close"
+            << "unplug" << 2 << "qm44xx-ctl: line 2: Error during USB write: 19\n";
+        QTest::newRow("close, stalled") << "close"
+                                        << "stall" << 0 << "";
+    }
+    void faultMatrix() {
+        QFETCH(QString, stage);
+        QFETCH(QString, fault);
+        QFETCH(int, exitCode);
+        QFETCH(QString, error);
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        QElapsedTimer since;
+        auto inject = [&] {
+            since.start();
+            if (fault == "unplug")
+                bridge.unplug();
+            else if (fault == "stall")
+                bridge.stall(true);
+            else if (fault == "short")
+                bridge.setAnswerLength(2);
+            else if (fault == "empty")
+                bridge.setAnswerLength(0);
+            else
+                bridge.setChipSilent(true);
+        };
+
+        std::vector<std::string> args;
+        int samples = 0;
+        ctl::Environment environment = ctl::systemEnvironment();
+        if (stage == "power-on") {
+            args = {"power", "on"};
+            since.start();
+            if (fault == "unplug")
+                bridge.unplugAfterReports(2); // EN, then the first probe's report
+            else if (fault == "stall")
+                bridge.stallAfterReports(2);
+            else
+                bridge.setChipSilent(true);
+        } else if (stage == "polling") {
+            args = {"power on; telemetry --count 0 --interval 50"};
+            environment.sleep = [&](long ms) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                if (++samples == 3)
+                    inject();
+            };
+        }
+        // Commit and close: commands typed one by one; the fault comes before line 2.
+        TypedLines typed(stage == "commit" ? QStringList{"power on", "set vout 1 0.9", "status"}
+                                           : QStringList{"power on", "power off"},
+                         [&](int line) {
+                             if (line == 1)
+                                 inject();
+                         });
+        std::istream in(&typed);
+        std::ostringstream out, err;
+        QCOMPARE(ctl::run(args, in, out, err, environment), exitCode);
+        const qint64 elapsed = since.elapsed();
+        QCOMPARE(QString::fromStdString(err.str()), error);
+        // Power-on waits 250 ms for the chip before the probe that fails.
+        QVERIFY2(elapsed < (stage == "polling" ? 2000 : 2250),
+                 qPrintable(QString::number(elapsed)));
+        if (stage == "polling")
+            QVERIFY(out.str().find("VIN 1.801 V") != std::string::npos);
+    }
+
+    // A set whose trigger was lost is reported, and repeating it in a new run
+    // puts it in effect: what the chip reads back is what is in effect.
+    void aFailedSetIsReportedAndCanBeRepeated() {
+        SimulatedBridge &bridge = startSimulation("QM4411");
+        std::istringstream in;
+        std::ostringstream out, err;
+        // EN, one probe, eight refresh reads and the data write get through.
+        bridge.unplugAfterReports(1 + 1 + 8 + 1);
+        QCOMPARE(ctl::run({"power on; set vout 1 0.9"}, in, out, err), 2);
+        QCOMPARE(QString::fromStdString(err.str()),
+                 QString("qm44xx-ctl: Error during USB write: 19\n"));
+        QCOMPARE(bridge.chip().activePageRegister(1, 1), uint8_t(118));
+        bridge.replug();
+        std::ostringstream out2, err2;
+        QCOMPARE(ctl::run({"set vout 1 0.9 --verify"}, in, out2, err2), 0);
+        QCOMPARE(bridge.chip().activePageRegister(1, 1), uint8_t(154));
+    }
+};
+
+QTEST_GUILESS_MAIN(CtlFaultsTest)
+#include "test_ctl_faults.moc"
