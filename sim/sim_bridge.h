@@ -50,6 +50,8 @@ public:
     // A slow bridge: the answer to each later write-read can be read only this
     // long after its report (0: at once).
     void delayAnswers(std::chrono::milliseconds delay) { answerDelay = delay; }
+    // Answers made but not yet read (ready or not).
+    size_t pendingAnswers() const { return answers.size(); }
 
     // Traffic: every output report received, in order (recording can be turned
     // off for long runs).

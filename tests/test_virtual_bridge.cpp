@@ -363,6 +363,23 @@ private Q_SLOTS:
         QCOMPARE(timed.next(300), QString("nothing"));
     }
 
+    void answersLateWhenAsked() {
+        VirtualBridgeOptions options;
+        options.answerDelayMs = 300;
+        FakeKernel kernel(options);
+        QVERIFY(kernel.create());
+        uhid_event created;
+        QVERIFY(kernel.receive(created));
+        kernel.start();
+        kernel.sendOutput(EN_HIGH);
+        QElapsedTimer timer;
+        timer.start();
+        kernel.sendOutput(READ_CHIP_ID);
+        QCOMPARE(kernel.next(150), QString("nothing"));
+        QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
+        QVERIFY(timer.elapsed() >= 290);
+    }
+
     void failsWhenUhidGoesAway() {
         FakeKernel kernel({});
         QVERIFY(kernel.create());
@@ -413,19 +430,21 @@ private Q_SLOTS:
         QCOMPARE(options.unplugAfterMs, -1L);
         QCOMPARE(options.stallAfterReports, -1L);
         QCOMPARE(options.stallAfterMs, -1L);
+        QCOMPARE(options.answerDelayMs, 0L);
         QVERIFY(!options.verbose);
 
-        QCOMPARE(int(parseVirtualBridgeOptions({"--model", "QM4422", "--unplug-after-reports=40",
-                                                "--unplug-after-ms", "2500",
-                                                "--stall-after-reports", "0", "--stall-after-ms=7",
-                                                "-v", "--uhid", "/tmp/u", "--name=bench"},
-                                               options, error)),
+        QCOMPARE(int(parseVirtualBridgeOptions(
+                     {"--model", "QM4422", "--unplug-after-reports=40", "--unplug-after-ms", "2500",
+                      "--stall-after-reports", "0", "--stall-after-ms=7", "-v", "--uhid", "/tmp/u",
+                      "--name=bench", "--answer-delay-ms", "1300"},
+                     options, error)),
                  int(OptionsResult::Run));
         QCOMPARE(QString::fromStdString(options.model), QString("QM4422"));
         QCOMPARE(options.unplugAfterReports, 40L);
         QCOMPARE(options.unplugAfterMs, 2500L);
         QCOMPARE(options.stallAfterReports, 0L);
         QCOMPARE(options.stallAfterMs, 7L);
+        QCOMPARE(options.answerDelayMs, 1300L);
         QVERIFY(options.verbose);
         QCOMPARE(QString::fromStdString(options.uhidPath), QString("/tmp/u"));
         QCOMPARE(QString::fromStdString(options.name), QString("bench"));

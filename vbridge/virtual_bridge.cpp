@@ -21,6 +21,7 @@ const char *const PROGRAM = "qm44xx-virtual-bridge";
 // How long the hidraw node of a new device is looked for, and how often.
 constexpr int NODE_SEARCH_MS = 5000;
 constexpr int NODE_POLL_MS = 50;
+constexpr int ANSWER_POLL_MS = 5;
 constexpr int REPORT_BYTES = 64;
 
 bool parseCount(const std::string &text, long &value) {
@@ -58,6 +59,8 @@ std::string virtualBridgeUsage() {
            "  --unplug-after-ms MS       unplug MS milliseconds after plugging in\n"
            "  --stall-after-reports N    stop answering after N output reports\n"
            "  --stall-after-ms MS        stop answering MS milliseconds after plugging in\n"
+           "  --answer-delay-ms MS       answer each report MS milliseconds late (a slow\n"
+           "                             board)\n"
            "  --name TEXT                device name (default \"QM44xxC evaluation board "
            "(virtual)\")\n"
            "  --uhid PATH                uhid node (default /dev/uhid)\n"
@@ -93,7 +96,8 @@ OptionsResult parseVirtualBridgeOptions(const std::vector<std::string> &argument
                                                 "--unplug-after-reports",
                                                 "--unplug-after-ms",
                                                 "--stall-after-reports",
-                                                "--stall-after-ms"};
+                                                "--stall-after-ms",
+                                                "--answer-delay-ms"};
         if (std::find(std::begin(withValue), std::end(withValue), option) == std::end(withValue)) {
             error = "unknown option " + arguments[i];
             return OptionsResult::Error;
@@ -127,8 +131,10 @@ OptionsResult parseVirtualBridgeOptions(const std::vector<std::string> &argument
                 options.unplugAfterMs = count;
             else if (option == "--stall-after-reports")
                 options.stallAfterReports = count;
-            else
+            else if (option == "--stall-after-ms")
                 options.stallAfterMs = count;
+            else
+                options.answerDelayMs = count;
         }
     }
     return OptionsResult::Run;
@@ -184,6 +190,7 @@ VirtualBridge::VirtualBridge(int fd, const VirtualBridgeOptions &options, std::o
     bridge.setRecording(false);
     if (options.stallAfterReports >= 0)
         bridge.stallAfterReports(options.stallAfterReports);
+    bridge.delayAnswers(std::chrono::milliseconds(options.answerDelayMs));
     static int instances = 0;
     uniqText = "qm44xx-virtual-" + std::to_string(getpid()) + "-" + std::to_string(++instances);
 }
@@ -261,8 +268,16 @@ bool VirtualBridge::handleOutput(const uint8_t *data, size_t size, bool &unplug,
     int bridgeError = 0;
     bridge.receive(report.data(), report.size(), bridgeError);
     ++reports;
+    if (!sendAnswers(error))
+        return false;
+    if (options.unplugAfterReports >= 0 && reports >= options.unplugAfterReports)
+        unplug = true;
+    return true;
+}
 
+bool VirtualBridge::sendAnswers(std::string &error) {
     uint8_t answer[REPORT_BYTES];
+    int bridgeError = 0;
     int got;
     while ((got = bridge.readAnswer(answer, sizeof answer, 0, bridgeError)) > 0) {
         uhid_event event;
@@ -274,8 +289,6 @@ bool VirtualBridge::handleOutput(const uint8_t *data, size_t size, bool &unplug,
         if (!send(&event, error))
             return false;
     }
-    if (options.unplugAfterReports >= 0 && reports >= options.unplugAfterReports)
-        unplug = true;
     return true;
 }
 
@@ -387,6 +400,9 @@ int VirtualBridge::pollTimeoutMs() const {
         consider(options.stallAfterMs);
     if (started && node.empty() && !options.hidrawClassDir.empty())
         consider(elapsed + NODE_POLL_MS);
+    // Late answers are sent when due, to within a few milliseconds.
+    if (bridge.pendingAnswers() > 0)
+        consider(elapsed + ANSWER_POLL_MS);
     return int(timeout);
 }
 
@@ -411,6 +427,8 @@ VirtualBridge::End VirtualBridge::run(std::string &error) {
             bridge.stall(true);
         }
         lookForNode();
+        if (!sendAnswers(error))
+            return End::Failed;
         if (ready <= 0)
             continue;
         if (fds[1].revents & POLLIN) {

@@ -23,6 +23,7 @@ struct VirtualBridgeOptions {
     long unplugAfterMs = -1;
     long stallAfterReports = -1;
     long stallAfterMs = -1;
+    long answerDelayMs = 0;
     bool verbose = false;
 };
 
@@ -88,6 +89,8 @@ private:
     // reached) or sending failed (error set).
     bool handleEvent(const uint8_t *event, size_t size, bool &unplug, std::string &error);
     bool handleOutput(const uint8_t *data, size_t size, bool &unplug, std::string &error);
+    // Sends the answers that are due.
+    bool sendAnswers(std::string &error);
     void lookForNode();
     int pollTimeoutMs() const;
     void logBytes(const char *what, const uint8_t *data, size_t size);

@@ -202,6 +202,16 @@ expect_status "vm_probe session (stall after 3)" "$STATUS" 2
 expect_line /tmp/three.out "error: Error during USB read: 110"
 stop_bridge
 
+note "a late answer is not taken for the next request's"
+# The VIN answer comes 0.3 s after its read timed out; the chip ID read half a
+# second later must wait for its own answer (and time out) rather than take it.
+start_bridge --answer-delay-ms 1300
+run_probe /tmp/late.out late
+expect_status "vm_probe late" "$STATUS" 0
+expect_line /tmp/late.out "register 0x01: error: Error during USB read: 110"
+expect_line /tmp/late.out "register 0x13: error: Error during USB read: 110"
+stop_bridge
+
 note "--unplug-after-ms 4000 unplugs by itself"
 start_bridge --unplug-after-ms 4000 --model QM4411
 run_probe /tmp/model.out session

@@ -5,6 +5,7 @@
 //   vm_probe session        power on, identify, set VR1, read telemetry, power off
 //   vm_probe loop           power on, then read telemetry until the link fails
 //   vm_probe wait-write F   open the bridge, wait for file F, then send one report
+//   vm_probe late           raise EN, read VIN, wait half a second, read the chip ID
 //
 // Prints one line per result; a link failure prints "error: TEXT" and exits 2.
 #include "device/ivr_device.h"
@@ -60,6 +61,24 @@ int waitWrite(const std::string &file) {
     return 0;
 }
 
+void printRead(PIC &pic, uint8_t reg) {
+    try {
+        std::printf("register 0x%02x: 0x%02x\n", unsigned(reg),
+                    unsigned(uint8_t(pic.writeRead(0x11, std::string(1, char(reg)), 1)[0])));
+    } catch (const std::string &text) {
+        std::printf("register 0x%02x: error: %s\n", unsigned(reg), text.c_str());
+    }
+}
+
+int late() {
+    PIC pic(nullptr, false);
+    pic.writeEN(1);
+    printRead(pic, 0x01);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    printRead(pic, 0x13);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -71,12 +90,14 @@ int main(int argc, char **argv) {
         }
         if (command == "loop")
             return loop();
+        if (command == "late")
+            return late();
         if (command == "wait-write" && argc > 2)
             return waitWrite(argv[2]);
     } catch (const std::string &text) {
         std::printf("error: %s\n", text.c_str());
         return 2;
     }
-    std::fprintf(stderr, "usage: vm_probe session | loop | wait-write FILE\n");
+    std::fprintf(stderr, "usage: vm_probe session | loop | wait-write FILE | late\n");
     return 1;
 }
