@@ -1,0 +1,82 @@
+// The tool's commands as data, and the pure functions that turn text into them:
+// a tokenizer for lines (standard input, or an argument holding ';') and a
+// parser for the words of one or more commands. No board access, no I/O.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ctl {
+
+enum class CommandKind {
+    Power,
+    Pvin,
+    Detect,
+    Status,
+    Telemetry,
+    SetVout,
+    SetEnable,
+    SetDvs,
+    SetSs,
+    RegGet,
+    RegSet,
+    Dump,
+    Save,
+    Load,
+};
+
+struct TelemetryOptions {
+    long intervalMs = 250;
+    long count = 1; // 0: until interrupted
+    long average = 1;
+    bool csv = false;
+};
+
+struct Command {
+    CommandKind kind = CommandKind::Status;
+    std::string name; // "set vout", "reg get", ... for messages
+    bool on = false;  // power, pvin, set enable
+    int regulator = 0;
+    int code = 0; // DAC code, rate code or register value
+    int address = 0;
+    bool verify = false;
+    TelemetryOptions telemetry;
+    std::string file; // "-" for standard input or output
+};
+
+// One word of a command line; a separator stands for ';' between commands.
+struct Word {
+    std::string text;
+    bool separator = false;
+};
+
+// Splits a line into words: blanks separate, ';' ends a command, '#' at the
+// start of a word begins a comment, and single or double quotes keep blanks,
+// ';' and '#' inside a word. False with a message for an unterminated quote.
+bool tokenizeLine(const std::string &line, std::vector<Word> &words, std::string &error);
+
+// The words of command-line arguments: each argument is one word, except that
+// an argument holding ';', or one that begins a command and holds a blank
+// ("reg get 0x13"), is split like a line. So a file name with blanks stays one
+// word: save "my settings.cfg".
+bool wordsFromArguments(const std::vector<std::string> &arguments, std::vector<Word> &words,
+                        std::string &error);
+
+struct ParseResult {
+    std::vector<Command> commands;
+    std::string error; // empty when every command parsed
+    std::string usage; // the usage line(s) of the command in error, if known
+    bool ok() const { return error.empty(); }
+};
+
+// Parses every command in the words (empty commands between separators are
+// skipped). Stops at the first command in error.
+ParseResult parseCommands(const std::vector<Word> &words);
+// Parses the words of a single command.
+ParseResult parseCommand(const std::vector<std::string> &words);
+
+// "usage: qm44xx-ctl set vout VR VOLTS [--verify]", one line per form.
+std::string usageOf(const std::string &command);
+
+} // namespace ctl

@@ -1,0 +1,371 @@
+#include "ctl/session.h"
+
+#include "ctl/config_file.h"
+#include "ctl/encoding.h"
+#include "ctl/output.h"
+#include "device/conversions.h"
+#include "device/ivr_device.h"
+#include "device/register_map.h"
+#include "link/motherboard.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QThread>
+#include <exception>
+#include <istream>
+#include <map>
+#include <ostream>
+
+namespace ctl {
+
+namespace {
+const char *const NOT_POWERED =
+    "IVR not powered: no known chip answers (run 'power on' first; is PVIN on?)";
+
+CommandError usageError(const std::string &command, const std::string &message) {
+    return {EXIT_USAGE, command + ": " + message, usageOf(command)};
+}
+
+CommandError fileError(const std::string &message) {
+    return {EXIT_USAGE, message, std::string()};
+}
+
+// Reads at most MAX_CONFIG_SIZE + 1 bytes, so that a larger input is refused by
+// the parser without being read whole (and /dev/zero cannot hang us).
+std::string readLimited(std::istream &in) {
+    std::string text(MAX_CONFIG_SIZE + 1, '\0');
+    in.read(&text[0], std::streamsize(text.size()));
+    text.resize(size_t(in.gcount()));
+    return text;
+}
+} // namespace
+
+Environment systemEnvironment() {
+    Environment environment;
+    environment.now = [] { return QDateTime::currentDateTimeUtc(); };
+    environment.sleep = [](long ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+    return environment;
+}
+
+Session::Session(std::ostream &out, std::ostream &err, const Environment &environment, bool trace,
+                 bool verifyAll, std::istream *in)
+    : out(out), err(err), environment(environment), trace(trace), verifyAll(verifyAll), in(in) {}
+
+Session::~Session() = default;
+
+void Session::execute(const Command &command) {
+    try {
+        dispatch(command);
+    } catch (const std::string &text) {
+        // The link's and the device model's own texts.
+        throw CommandError{EXIT_BOARD, text, std::string()};
+    } catch (const std::exception &e) {
+        throw CommandError{EXIT_BOARD, command.name + ": " + e.what(), std::string()};
+    }
+    out.flush();
+}
+
+void Session::dispatch(const Command &command) {
+    switch (command.kind) {
+    case CommandKind::Power:
+        return power(command.on);
+    case CommandKind::Pvin:
+        return pvin(command.on);
+    case CommandKind::Detect:
+        return detect();
+    case CommandKind::Status:
+        return status();
+    case CommandKind::Telemetry:
+        return telemetry(command.telemetry);
+    case CommandKind::SetVout:
+    case CommandKind::SetEnable:
+    case CommandKind::SetDvs:
+    case CommandKind::SetSs:
+        return set(command);
+    case CommandKind::RegGet:
+        return regGet(command.address);
+    case CommandKind::RegSet:
+        return regSet(command);
+    case CommandKind::Dump:
+        return dump();
+    case CommandKind::Save:
+        return save(command.file);
+    case CommandKind::Load:
+        return load(command);
+    }
+}
+
+std::string Session::timestamp() const {
+    return environment.now().toUTC().toString(Qt::ISODateWithMs).toStdString();
+}
+
+MotherBoard &Session::board() {
+    if (!motherBoard) {
+        motherBoard = std::make_unique<MotherBoard>();
+        if (trace) {
+            QObject::connect(motherBoard.get(), &MotherBoard::logMessage,
+                             [this](const QString &line) {
+                                 err << timestamp() << ' ' << line.toStdString() << std::endl;
+                             });
+        }
+    }
+    return *motherBoard;
+}
+
+IvrDevice &Session::chip() {
+    IvrDevice &device = *board().device;
+    if (!identified) {
+        const ChipDescriptor found = device.identify_chip();
+        if (found.regulator_count == 0)
+            throw CommandError{EXIT_BOARD, NOT_POWERED, std::string()};
+        device.refresh();
+        activeChip = found;
+        identified = true;
+    }
+    return device;
+}
+
+int Session::pageOf(const Command &command) {
+    const int page = pageOfRegulator(command.regulator, activeChip.regulator_count);
+    if (page == 0) {
+        const int count = activeChip.regulator_count;
+        throw usageError(command.name, activeChip.chip_name + " has no VR" +
+                                           std::to_string(command.regulator) + " (it has " +
+                                           std::to_string(count) + " regulator" +
+                                           (count == 1 ? ")" : "s)"));
+    }
+    return page;
+}
+
+void Session::verifyRegisters(const std::vector<uint8_t> &addresses) {
+    IvrDevice &device = chip();
+    for (uint8_t address : addresses) {
+        const uint8_t read = device.read_register(address, true, false);
+        const uint8_t expected = device.register_cache[address];
+        if (reg::isPageControl(address)) {
+            const uint8_t bit = reg::PAGE_CONTROL_CACHED_BITS;
+            if ((read & bit) != (expected & bit))
+                throw CommandError{EXIT_BOARD,
+                                   "verify failed: the enable bit of register " + hex2(address) +
+                                       " reads " + ((read & bit) ? "1" : "0") + ", " +
+                                       ((expected & bit) ? "1" : "0") + " was written",
+                                   std::string()};
+        } else if (read != expected) {
+            throw CommandError{EXIT_BOARD,
+                               "verify failed: register " + hex2(address) + " reads " + hex2(read) +
+                                   ", " + hex2(expected) + " was written",
+                               std::string()};
+        }
+    }
+}
+
+void Session::power(bool on) {
+    MotherBoard &b = board();
+    identified = false;
+    if (!on) {
+        b.setEN(false);
+        return;
+    }
+    const ChipDescriptor found = b.setEN(true);
+    if (found.regulator_count == 0)
+        throw CommandError{EXIT_BOARD,
+                           "IVR not powered: no known chip answered after EN went high (is "
+                           "PVIN on?)",
+                           std::string()};
+    activeChip = found;
+    identified = true;
+}
+
+void Session::pvin(bool on) {
+    board().setPVIN(on);
+    // The chip restarts (or stops) with its supply: identify it again when needed.
+    identified = false;
+    if (on)
+        environment.sleep(MotherBoard::POWER_UP_DELAY_MS);
+}
+
+void Session::detect() {
+    identified = false;
+    chip();
+    out << formatDetect(activeChip);
+}
+
+void Session::status() {
+    IvrDevice &device = chip();
+    const uint8_t core = device.read_core_status();
+    std::vector<uint8_t> regulators;
+    for (int vr = 1; vr <= activeChip.regulator_count; ++vr)
+        regulators.push_back(
+            device.read_page_status(pageOfRegulator(vr, activeChip.regulator_count)));
+    out << formatStatus(core, regulators);
+}
+
+void Session::telemetry(const TelemetryOptions &options) {
+    IvrDevice &device = chip();
+    std::vector<int> pages;
+    for (int vr = 1; vr <= activeChip.regulator_count; ++vr)
+        pages.push_back(pageOfRegulator(vr, activeChip.regulator_count));
+    if (options.csv)
+        out << telemetryCsvHeader(int(pages.size())) << std::endl;
+    for (long i = 0; options.count == 0 || i < options.count; ++i) {
+        if (i > 0 && options.intervalMs > 0)
+            environment.sleep(options.intervalMs);
+        TelemetrySample sample;
+        sample.time = timestamp();
+        sample.vout.assign(pages.size(), 0.0);
+        for (long k = 0; k < options.average; ++k) {
+            sample.vin += device.read_vin();
+            sample.temperature += device.read_temperature();
+            for (size_t p = 0; p < pages.size(); ++p)
+                sample.vout[p] += device.read_vout(pages[p]);
+        }
+        const double n = double(options.average);
+        sample.vin /= n;
+        sample.temperature /= n;
+        for (double &volts : sample.vout)
+            volts /= n;
+        out << (options.csv ? telemetryCsvRow(sample) : telemetryLine(sample)) << std::endl;
+        // A reader that went away must not keep an endless run going.
+        if (!out)
+            throw fileError("telemetry: cannot write the output");
+    }
+}
+
+void Session::set(const Command &command) {
+    IvrDevice &device = chip();
+    const int page = pageOf(command);
+    const uint8_t base = reg::pageBase(page);
+    uint8_t touched = base;
+    switch (command.kind) {
+    case CommandKind::SetVout:
+        device.set_dac_code(page, command.code);
+        touched = uint8_t(base + reg::PAGE_DAC);
+        break;
+    case CommandKind::SetEnable:
+        device.set_enable(page, command.on ? 1 : 0);
+        touched = uint8_t(base + reg::PAGE_CONTROL);
+        break;
+    case CommandKind::SetDvs:
+        device.set_dvs_code(page, command.code);
+        touched = uint8_t(base + reg::PAGE_DVS);
+        break;
+    default: // soft-start, with the current limit that goes with it
+        device.set_ss_code(page, command.code);
+        device.set_clim_code(page, climCodeForSoftStart(command.code));
+        touched = uint8_t(base + reg::PAGE_SS_CLIM);
+        break;
+    }
+    device.commit();
+    if (command.verify || verifyAll)
+        verifyRegisters({touched});
+}
+
+void Session::regGet(int address) {
+    IvrDevice &device = chip();
+    out << hex2(device.read_register(uint8_t(address), true, true)) << '\n';
+}
+
+void Session::regSet(const Command &command) {
+    IvrDevice &device = chip();
+    const uint8_t address = uint8_t(command.address);
+    if (isForceable(address)) {
+        device.force(address, uint8_t(command.code));
+        return;
+    }
+    device.write_field(RegisterField(address, 0xFF), uint8_t(command.code));
+    // Sent even when the cache already holds the value: a raw write is a write.
+    device.dirty_flags[address] = 1;
+    device.commit();
+    if (command.verify || verifyAll)
+        verifyRegisters({address});
+}
+
+void Session::dump() {
+    IvrDevice &device = chip();
+    std::map<int, uint8_t> values;
+    for (int address = 0; address < 256; ++address) {
+        if (isReadable(uint16_t(address)))
+            values[address] = device.read_register(uint8_t(address), true, false);
+    }
+    out << formatDump(values);
+}
+
+void Session::save(const std::string &file) {
+    IvrDevice &device = chip();
+    device.refresh(); // the chip's settings as they are now
+    ChipConfig config;
+    config.chip = activeChip.chip_name;
+    for (int vr = 1; vr <= activeChip.regulator_count; ++vr) {
+        const int page = pageOfRegulator(vr, activeChip.regulator_count);
+        RegulatorSettings settings;
+        settings.enable = device.get_enable(page);
+        settings.dacCode = device.get_dac_code(page);
+        settings.dvsCode = device.get_dvs_code(page);
+        settings.ssCode = device.get_ss_code(page);
+        if (settings.dacCode < conv::DAC_CODE_MIN || settings.dacCode > conv::DAC_CODE_MAX)
+            throw fileError("save: the target of VR" + std::to_string(vr) + " (DAC code " +
+                            std::to_string(settings.dacCode) + ", " +
+                            fixed(voltsFromDacCode(settings.dacCode), 4) +
+                            " V) is outside 0.5 to 1.202 V and cannot be saved; set it with "
+                            "'set vout' first");
+        config.regulators.push_back(settings);
+    }
+    const std::string text = formatConfig(config);
+    if (file == "-") {
+        out << text;
+        return;
+    }
+    // Written to a temporary file and renamed: an old file is never left half
+    // overwritten.
+    QSaveFile saveFile(QFile::decodeName(file.c_str()));
+    if (!saveFile.open(QIODevice::WriteOnly) ||
+        saveFile.write(text.data(), qint64(text.size())) != qint64(text.size()) ||
+        !saveFile.commit())
+        throw fileError("save: cannot write " + file + ": " + saveFile.errorString().toStdString());
+}
+
+void Session::load(const Command &command) {
+    const std::string &file = command.file;
+    std::string text;
+    if (file == "-") {
+        if (!in)
+            throw usageError("load", "standard input carries the commands; give a file name");
+        text = readLimited(*in);
+    } else {
+        QFile input(QFile::decodeName(file.c_str()));
+        if (!input.open(QIODevice::ReadOnly))
+            throw fileError("load: cannot open " + file + ": " + input.errorString().toStdString());
+        const QByteArray bytes = input.read(qint64(MAX_CONFIG_SIZE) + 1);
+        if (input.error() != QFileDevice::NoError)
+            throw fileError("load: cannot read " + file + ": " + input.errorString().toStdString());
+        text = bytes.toStdString();
+    }
+    // Everything is checked before the first byte goes to the chip.
+    const ConfigParseResult parsed = parseConfig(text);
+    if (!parsed.ok())
+        throw fileError("load: " + file + ": " + parsed.error);
+    const ChipConfig &config = parsed.config;
+    IvrDevice &device = chip();
+    if (config.chip != activeChip.chip_name)
+        throw fileError("load: " + file + ": line " + std::to_string(config.chipLine) +
+                        ": the file is for " + config.chip + ", the chip is " +
+                        activeChip.chip_name);
+
+    std::vector<uint8_t> touched;
+    for (size_t i = 0; i < config.regulators.size(); ++i) {
+        const RegulatorSettings &settings = config.regulators[i];
+        const int page = pageOfRegulator(int(i) + 1, activeChip.regulator_count);
+        device.set_enable(page, settings.enable ? 1 : 0);
+        device.set_dac_code(page, settings.dacCode);
+        device.set_dvs_code(page, settings.dvsCode);
+        device.set_ss_code(page, settings.ssCode);
+        device.set_clim_code(page, climCodeForSoftStart(settings.ssCode));
+        for (uint8_t offset = 0; offset < 4; ++offset)
+            touched.push_back(uint8_t(reg::pageBase(page) + offset));
+    }
+    device.commit();
+    if (command.verify || verifyAll)
+        verifyRegisters(touched);
+}
+
+} // namespace ctl

@@ -1,0 +1,84 @@
+// Runs parsed commands against the board, for one process. The board is opened
+// at the first command that needs it; the chip's identity (model, address,
+// regulator count) and its register cache are established by "power on" or
+// "detect", or else by the first command that needs the chip, which probes the
+// chip table without touching EN.
+#pragma once
+
+#include "ctl/command_parser.h"
+#include "device/chip_table.h"
+
+#include <QDateTime>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+class IvrDevice;
+class MotherBoard;
+
+namespace ctl {
+
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_USAGE = 1; // usage or file error
+constexpr int EXIT_BOARD = 2; // board or link error
+
+// A failed command: its exit code, the message and, for usage errors, the
+// command's usage lines.
+struct CommandError {
+    int exitCode = EXIT_BOARD;
+    std::string message;
+    std::string usage;
+};
+
+// The clock and the wait, replaceable for tests.
+struct Environment {
+    std::function<QDateTime()> now; // UTC
+    std::function<void(long ms)> sleep;
+};
+Environment systemEnvironment();
+
+class Session {
+public:
+    // in: where "load -" reads, or nullptr when standard input carries the
+    // commands themselves.
+    Session(std::ostream &out, std::ostream &err, const Environment &environment, bool trace,
+            bool verifyAll, std::istream *in);
+    ~Session();
+
+    // Throws CommandError.
+    void execute(const Command &command);
+
+private:
+    void dispatch(const Command &command);
+    MotherBoard &board();
+    IvrDevice &chip();
+    int pageOf(const Command &command);
+    void verifyRegisters(const std::vector<uint8_t> &addresses);
+    std::string timestamp() const;
+
+    void power(bool on);
+    void pvin(bool on);
+    void detect();
+    void status();
+    void telemetry(const TelemetryOptions &options);
+    void set(const Command &command);
+    void regGet(int address);
+    void regSet(const Command &command);
+    void dump();
+    void save(const std::string &file);
+    void load(const Command &command);
+
+    std::ostream &out;
+    std::ostream &err;
+    Environment environment;
+    bool trace;
+    bool verifyAll;
+    std::istream *in;
+    std::unique_ptr<MotherBoard> motherBoard;
+    bool identified = false;
+    ChipDescriptor activeChip;
+};
+
+} // namespace ctl

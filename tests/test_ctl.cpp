@@ -1,0 +1,671 @@
+// qm44xx-ctl run in-process against the simulated board: exact output, exit
+// codes, error texts and the bus traffic each command causes.
+#include "ctl/command_parser.h"
+#include "ctl/ctl.h"
+#include "ctl/encoding.h"
+#include "device/conversions.h"
+#include "device/register_map.h"
+#include "link/bridge_protocol.h"
+#include "test_support.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <sstream>
+
+namespace {
+
+// Keeps what the stream held at each flush.
+class FlushRecorder : public std::stringbuf {
+public:
+    QStringList flushed;
+
+protected:
+    int sync() override {
+        const QString now = QString::fromStdString(str());
+        if (flushed.isEmpty() || flushed.last() != now)
+            flushed << now;
+        return 0;
+    }
+};
+
+// Takes a few bytes, then fails like a pipe whose reader went away.
+class ClosingSink : public std::streambuf {
+public:
+    explicit ClosingSink(int room) : room(room) {}
+
+protected:
+    int overflow(int c) override { return room-- > 0 ? c : traits_type::eof(); }
+
+private:
+    int room;
+};
+
+QString words(const std::vector<ctl::Word> &list) {
+    QStringList out;
+    for (const ctl::Word &w : list)
+        out << (w.separator ? QString(";") : QString::fromStdString(w.text));
+    return out.join('|');
+}
+
+QStringList writesOf(const SimulatedBridge &bridge) {
+    QStringList out;
+    for (const SimulatedBridge::BusWrite &w : bridge.writes())
+        out << QString::asprintf("%02x: ", w.address) + hex(w.bytes);
+    return out;
+}
+
+bool sentEn(const SimulatedBridge &bridge) {
+    for (const std::vector<uint8_t> &report : bridge.reports()) {
+        if (report[1] == bridge::CMD_SET_EN)
+            return true;
+    }
+    return false;
+}
+
+QByteArray pageRegisters(SimulatedBridge &bridge) {
+    QByteArray bytes;
+    for (int page = 1; page <= 3; ++page) {
+        for (int offset = 0; offset < 4; ++offset)
+            bytes += char(bridge.chip().activePageRegister(page, offset));
+    }
+    return bytes;
+}
+
+QString readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void writeFile(const QString &path, const QByteArray &text) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+const QString OK_STATUS_CORE = "VIN undervoltage:  OK\n"
+                               "VIN overvoltage:   OK\n"
+                               "over-temperature:  OK\n";
+QString okStatus(int regulator) {
+    return QString("VR%1 overvoltage:   OK\nVR%1 undervoltage:  OK\nVR%1 short circuit: OK\n")
+        .arg(regulator);
+}
+
+// A complete file for QM4434; rows of the bad-file test break one thing in it.
+const QByteArray GOOD_FILE = "chip = QM4434\n"
+                             "[VR1]\nenable = on\nvout = 0.9\ndvs = 3.9\nss = 3.9\n"
+                             "[VR2]\nenable = off\nvout = 0.75\ndvs = 1.0\nss = 2\n"
+                             "[VR3]\nenable = on\nvout = 1.2\ndvs = 15744\nss = 15\n";
+const QString NOT_POWERED =
+    "qm44xx-ctl: IVR not powered: no known chip answers (run 'power on' first; is PVIN on?)\n";
+
+} // namespace
+
+class CtlTest : public QObject {
+    Q_OBJECT
+
+    struct Result {
+        int code;
+        QString out;
+        QString err;
+    };
+
+    QDateTime clock;
+    QList<long> sleeps;
+
+    ctl::Environment environment() {
+        ctl::Environment env;
+        env.now = [this] { return clock; };
+        env.sleep = [this](long ms) {
+            sleeps << ms;
+            clock = clock.addMSecs(ms);
+        };
+        return env;
+    }
+
+    int runTo(const QStringList &args, std::ostream &out, std::ostream &err,
+              const QByteArray &input = QByteArray()) {
+        std::vector<std::string> arguments;
+        for (const QString &a : args)
+            arguments.push_back(a.toStdString());
+        std::istringstream in(input.toStdString());
+        return ctl::run(arguments, in, out, err, environment());
+    }
+
+    Result ctl(const QStringList &args, const QByteArray &input = QByteArray()) {
+        std::ostringstream out, err;
+        const int code = runTo(args, out, err, input);
+        return {code, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
+    }
+    // One argument string split at blanks (no quoting needed by the callers).
+    Result ctl(const QString &line) { return ctl(line.split(' ', Qt::SkipEmptyParts)); }
+
+private Q_SLOTS:
+    void initTestCase() { hermeticHidBus(); }
+    void init() {
+        clock = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
+        sleeps.clear();
+    }
+    void cleanup() { stopSimulation(); }
+
+    void wordsAndEncodings() {
+        std::vector<ctl::Word> list;
+        std::string error;
+        QVERIFY(ctl::tokenizeLine("save \"my file.cfg\";status # comment; power off", list, error));
+        QCOMPARE(words(list), QString("save|my file.cfg|;|status"));
+        QVERIFY(!ctl::tokenizeLine("save 'x", list, error));
+        QCOMPARE(QString::fromStdString(error), QString("unterminated single quote"));
+        list.clear();
+        QVERIFY(ctl::wordsFromArguments(
+            {"power", "on;", "save", "a b.cfg", "detect;status;", "reg get 0x13", "x y"}, list,
+            error));
+        QCOMPARE(words(list),
+                 QString("power|on|;|save|a b.cfg|detect|;|status|;|reg|get|0x13|x y"));
+
+        // Targets as the window's line edit turns them into slider positions.
+        QCOMPARE(ctl::dacCodeFromVolts(0.6), 81);
+        QCOMPARE(ctl::dacCodeFromVolts(0.5), 57);
+        QCOMPARE(ctl::dacCodeFromVolts(1.202), 228);
+        QCOMPARE(ctl::dacCodeFromVolts(0.9), 154);
+        QVERIFY(!ctl::voutInRange(0.4999) && !ctl::voutInRange(1.2021) && ctl::voutInRange(0.5));
+        // Every code's voltage as a file holds it (4 decimals) gives that code back.
+        for (int code = 57; code <= 228; ++code) {
+            double volts = 0;
+            QVERIFY(ctl::parseDecimal(ctl::fixed(ctl::voltsFromDacCode(code), 4), volts));
+            QCOMPARE(ctl::dacCodeFromVolts(volts), code);
+        }
+        QCOMPARE(ctl::climCodeForSoftStart(2), 0);
+        QCOMPARE(ctl::climCodeForSoftStart(3), 1);
+        QCOMPARE(ctl::climCodeForSoftStart(15), 10);
+        QCOMPARE(ctl::pageOfRegulator(2, 2), 3);
+        QCOMPARE(ctl::pageOfRegulator(2, 3), 2);
+        QCOMPARE(ctl::pageOfRegulator(2, 1), 0);
+
+        int byte = -1;
+        QVERIFY(ctl::parseByte("0x13", byte) && byte == 0x13);
+        QVERIFY(ctl::parseByte("0X0FF", byte) && byte == 0xFF);
+        QVERIFY(ctl::parseByte("19", byte) && byte == 19);
+        for (const char *bad : {"256", "0x100", "-1", "0x", "", "1e2", "0x1g", "99999999999999999"})
+            QVERIFY2(!ctl::parseByte(bad, byte), bad);
+        double volts = 0;
+        for (const char *bad : {"nan", "inf", "1e400", "0.9V", "", "+0.9", "0,9"})
+            QVERIFY2(!ctl::parseDecimal(bad, volts), bad);
+        QCOMPARE(ctl::quoted(std::string("a\x1b[2J\\", 6)), std::string("'a\\x1b[2J\\x5c'"));
+    }
+
+    void badArgumentsGiveUsage_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("usage");
+        const QString rate = "RATE must be a rate in mV/us (0.5, 1.0, 2.0, 3.9, 7.8, 15.4, 30.8, "
+                             "61.5, 123, 246, 492, 984, 1968, 3936, 7872, 15744) or a code from 0 "
+                             "to 15, got ";
+        const QString u = "usage: qm44xx-ctl ";
+        const QString setUsage = u + "set vout VR VOLTS [--verify]\n" +
+                                 "       qm44xx-ctl set enable VR on|off [--verify]\n" +
+                                 "       qm44xx-ctl set dvs VR RATE [--verify]\n" +
+                                 "       qm44xx-ctl set ss VR RATE [--verify]\n";
+        const QString telemetry =
+            u + "telemetry [--interval MS] [--count N] [--average N] [--csv]\n";
+        const QString byteText = "must be a byte, 0x00 to 0xff or 0 to 255, got ";
+        const QString tryHelp = "Try 'qm44xx-ctl --help' for more information.\n";
+        auto row = [](const char *command, const QString &message, const QString &usage) {
+            QTest::newRow(command) << command << message << usage;
+        };
+        row("power", "power: expects on or off", u + "power on|off\n");
+        row("power up", "power: expects on or off, got 'up'", u + "power on|off\n");
+        row("pvin on off", "pvin: expects one argument", u + "pvin on|off\n");
+        row("detect now", "detect: takes no arguments, got 'now'", u + "detect\n");
+        row("status -v", "status: takes no arguments, got '-v'", u + "status\n");
+        row("dump all", "dump: takes no arguments, got 'all'", u + "dump\n");
+        row("telemetry --count", "telemetry: --count needs a value", telemetry);
+        row("telemetry --interval -5",
+            "telemetry: --interval: MS must be a whole number of milliseconds from 0 to 3600000, "
+            "got '-5'",
+            telemetry);
+        row("telemetry --average=0",
+            "telemetry: --average: N must be a whole number from 1 to 1000, got '0'", telemetry);
+        row("telemetry --rate 5", "telemetry: unknown option '--rate'", telemetry);
+        row("set", "set: expects vout, enable, dvs or ss", setUsage);
+        row("set volts 1 0.9", "set: unknown setting 'volts' (vout, enable, dvs or ss)", setUsage);
+        row("set vout 1", "set vout: expects a regulator and a value",
+            u + "set vout VR VOLTS [--verify]\n");
+        row("set vout 4 0.9", "set vout: VR must be 1, 2 or 3 (or VR1 to VR3), got '4'",
+            u + "set vout VR VOLTS [--verify]\n");
+        row("set vout 1 nan", "set vout: VOLTS must be a number, got 'nan'",
+            u + "set vout VR VOLTS [--verify]\n");
+        row("set vout 1 1.3", "set vout: 1.3 V is outside the range 0.5 to 1.202 V",
+            u + "set vout VR VOLTS [--verify]\n");
+        row("set enable VR1 yes", "set enable: expects on or off, got 'yes'",
+            u + "set enable VR on|off [--verify]\n");
+        row("set dvs 1 5.0", "set dvs: " + rate + "'5.0'", u + "set dvs VR RATE [--verify]\n");
+        row("set ss 2 16", "set ss: " + rate + "'16'", u + "set ss VR RATE [--verify]\n");
+        row("reg", "reg: expects get or set",
+            u + "reg get ADDR\n       qm44xx-ctl reg set ADDR VALUE [--verify]\n");
+        row("reg get", "reg get: expects an address", u + "reg get ADDR\n");
+        row("reg get 0x100", "reg get: ADDR " + byteText + "'0x100'", u + "reg get ADDR\n");
+        row("reg get 0x0f", "reg get: Attempt to read to unreadable address: 0d15",
+            u + "reg get ADDR\n");
+        row("reg get 0x13 --verify", "reg get: --verify applies to writes only",
+            u + "reg get ADDR\n");
+        row("reg set 0x01 5", "reg set: Attempt to write to unwriteable address: 0d1",
+            u + "reg set ADDR VALUE [--verify]\n");
+        row("reg set 0x41 300", "reg set: VALUE " + byteText + "'300'",
+            u + "reg set ADDR VALUE [--verify]\n");
+        row("reg set 0x0f 1 --verify",
+            "reg set: --verify cannot read back the write-only register 0x0f",
+            u + "reg set ADDR VALUE [--verify]\n");
+        row("save", "save: expects a file name", u + "save FILE\n");
+        row("save a b", "save: expects one file name", u + "save FILE\n");
+        row("load --force x.cfg", "load: unknown option '--force'", u + "load FILE [--verify]\n");
+        row("frobnicate", "unknown command 'frobnicate'", "");
+        row("--bogus", "unknown option '--bogus'", tryHelp);
+        row("--simulate=QM9",
+            "Unknown chip model \"QM9\" for --simulate (known: QM4411, QM4422, QM4423, QM4433, "
+            "QM4434)",
+            tryHelp);
+    }
+    void badArgumentsGiveUsage() {
+        QFETCH(QString, command);
+        QFETCH(QString, message);
+        QFETCH(QString, usage);
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        // Options come first; every command is checked before the first one runs.
+        const QString line =
+            command.startsWith("--") ? command + " power on" : "power on ; " + command;
+        const Result r = ctl(line);
+        QCOMPARE(r.err, "qm44xx-ctl: " + message + "\n" + usage);
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.out, QString());
+        QVERIFY(bridge.reports().empty());
+    }
+
+    void eachModelInOneProcess_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QStringList>("writes");
+        const QString t0 = "2024-05-01T12:00:00.000Z", t1 = "2024-05-01T12:00:00.100Z";
+        QTest::newRow("one regulator")
+            << "QM4411" << 1
+            << "chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n" + OK_STATUS_CORE +
+                   okStatus(1) + "time,vin_v,temperature_c,vr1_v\n" + t0 + ",1.801,28.64,0.5988\n" +
+                   t1 + ",1.801,28.64,0.5988\n"
+            << QStringList{"19: 40 08", "19: 0f 01", "19: 41 51", "19: 0f 01"};
+        QTest::newRow("two regulators")
+            << "QM4422" << 2
+            << "chip: QM4422\naddress: 0x25\nid: 0x22\nregulators: 2\n" + OK_STATUS_CORE +
+                   okStatus(1) + okStatus(2) + "time,vin_v,temperature_c,vr1_v,vr2_v\n" + t0 +
+                   ",1.801,31.76,0.5988,0.8981\n" + t1 + ",1.801,31.76,0.5988,0.8981\n"
+            << QStringList{"25: 40 08", "25: 0f 01", "25: 41 51", "25: 0f 01",
+                           "25: c0 08", "25: 0f 01", "25: c1 9a", "25: 0f 01"};
+        QTest::newRow("three regulators")
+            << "QM4434" << 3
+            << "chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n" + OK_STATUS_CORE +
+                   okStatus(1) + okStatus(2) + okStatus(3) +
+                   "time,vin_v,temperature_c,vr1_v,vr2_v,vr3_v\n" + t0 +
+                   ",1.801,33.32,0.5988,0.8981,1.1974\n" + t1 +
+                   ",1.801,33.32,0.5988,0.8981,1.1974\n"
+            << QStringList{"11: 40 08", "11: 0f 01", "11: 41 51", "11: 0f 01",
+                           "11: 80 08", "11: 0f 01", "11: 81 9a", "11: 0f 01",
+                           "11: c0 08", "11: 0f 01", "11: c1 e3", "11: 0f 01"};
+    }
+    void eachModelInOneProcess() {
+        QFETCH(QString, model);
+        QFETCH(int, count);
+        QFETCH(QString, expected);
+        QFETCH(QStringList, writes);
+        QString script = "power on";
+        const char *targets[] = {"0.6", "0.9", "1.2"};
+        for (int vr = 1; vr <= count; ++vr)
+            script +=
+                QString(" ; set enable %1 on ; set vout VR%1 %2").arg(vr).arg(targets[vr - 1]);
+        script += " ; detect ; status ; telemetry --csv --count 2 --interval 100";
+        const Result r = ctl("--simulate=" + model + " " + script);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, expected);
+        QCOMPARE(writesOf(*simulation()), writes);
+        QCOMPARE(sleeps, QList<long>{100});
+    }
+
+    void statusAndIdentityAcrossProcesses() {
+        SimulatedBridge &bridge = startSimulation("QM4433");
+        // EN starts low: nothing answers, and neither detect nor status raises EN.
+        for (const char *command : {"detect", "status"}) {
+            const Result r = ctl(command);
+            QCOMPARE(r.err, NOT_POWERED);
+            QCOMPARE(r.code, 2);
+        }
+        QVERIFY(!bridge.en() && !sentEn(bridge));
+
+        QCOMPARE(ctl("power on").code, 0);
+        QVERIFY(bridge.en());
+        // Later processes identify the chip by themselves, without touching EN.
+        bridge.clearTraffic();
+        QCOMPARE(ctl("set enable 1 on ; set enable 2 on ; set enable 3 on").code, 0);
+        SimulatedChip &chip = bridge.chip();
+        chip.setInputVoltage(1.55);
+        chip.setAmbient(110);
+        chip.setPageFault(1, false, false, true);
+        chip.setPageFault(2, true, false, false);
+        chip.setPageFault(3, false, true, false);
+        Result r = ctl("status");
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QString("VIN undervoltage:  FAIL\n"
+                                "VIN overvoltage:   OK\n"
+                                "over-temperature:  WARN\n"
+                                "VR1 overvoltage:   OK\n"
+                                "VR1 undervoltage:  WARN\n"
+                                "VR1 short circuit: FAIL\n"
+                                "VR2 overvoltage:   WARN\n"
+                                "VR2 undervoltage:  OK\n"
+                                "VR2 short circuit: OK\n"
+                                "VR3 overvoltage:   OK\n"
+                                "VR3 undervoltage:  WARN\n"
+                                "VR3 short circuit: OK\n"));
+        chip.setInputVoltage(2.05);
+        chip.setAmbient(130);
+        QVERIFY(ctl("status").out.startsWith(
+            "VIN undervoltage:  OK\nVIN overvoltage:   FAIL\nover-temperature:  FAIL\n"));
+        chip.setInputVoltage(1.97);
+        QVERIFY(ctl("status").out.contains("VIN overvoltage:   WARN\n"));
+        QVERIFY(!sentEn(bridge));
+
+        // On a two-regulator chip VR2 is page 3.
+        SimulatedBridge &two = startSimulation("QM4422");
+        QCOMPARE(ctl("power on ; set enable 2 on").code, 0);
+        two.chip().setPageFault(3, false, false, true);
+        QCOMPARE(ctl("status").out, OK_STATUS_CORE + okStatus(1) +
+                                        "VR2 overvoltage:   OK\nVR2 undervoltage:  WARN\n"
+                                        "VR2 short circuit: FAIL\n");
+    }
+
+    void telemetryPacingAveragingAndOutput() {
+        SimulatedBridge &bridge = startSimulation("QM4411");
+        QCOMPARE(ctl("power on").code, 0);
+        Result r = ctl("telemetry --count 3 --interval 50");
+        QCOMPARE(r.out, QString("VIN 1.801 V  temperature 25.52 C  VR1 0.0000 V\n").repeated(3));
+        QCOMPARE(sleeps, (QList<long>{50, 50}));
+
+        // Each sample is the mean of N readings: with noise on, the chip's own
+        // sequence of VIN and temperature codes (an output that is off has no noise).
+        SimulatedChip &chip = bridge.chip();
+        chip.setNoise(true, 3);
+        double vin = 0, temperature = 0;
+        for (int i = 0; i < 4; ++i) {
+            vin += conv::vinFromCode(chip.peek(reg::VIN)) / 4;
+            temperature += conv::temperatureFromCode(chip.peek(reg::TEMPERATURE)) / 4;
+        }
+        chip.setNoise(true, 3);
+        sleeps.clear();
+        bridge.clearTraffic();
+        r = ctl("telemetry --average 4 --count 2 --interval=0");
+        QCOMPARE(r.code, 0);
+        QVERIFY(sleeps.isEmpty());
+        const QString first =
+            QString::fromStdString("VIN " + ctl::fixed(vin, 3) + " V  temperature " +
+                                   ctl::fixed(temperature, 2) + " C  VR1 0.0000 V\n");
+        QVERIFY(first != "VIN 1.801 V  temperature 25.52 C  VR1 0.0000 V\n");
+        QVERIFY2(r.out.startsWith(first), qPrintable(r.out));
+        QCOMPARE(r.out.count('\n'), 2);
+        // Identification (the first row's probe, 8 reads of the refresh), then 2 x 4 x 3
+        // readings.
+        QCOMPARE(bridge.reports().size(), size_t(1 + 8 + 2 * 4 * 3));
+        chip.setNoise(false);
+
+        // CSV is flushed after the header and after every row.
+        FlushRecorder recorder;
+        std::ostream out(&recorder);
+        std::ostringstream err;
+        QCOMPARE(runTo({"telemetry", "--csv", "--count", "2", "--interval", "0"}, out, err), 0);
+        const QString header = "time,vin_v,temperature_c,vr1_v\n";
+        const QString row = "2024-05-01T12:00:00.100Z,1.801,25.52,0.0000\n"; // after 2 x 50 ms
+        QCOMPARE(recorder.flushed, (QStringList{header, header + row, header + row + row}));
+
+        // An endless run ends when its reader goes away.
+        ClosingSink closing(200);
+        std::ostream closed(&closing);
+        std::ostringstream closedErr;
+        QCOMPARE(runTo({"telemetry", "--count", "0", "--interval", "0"}, closed, closedErr), 1);
+        QCOMPARE(QString::fromStdString(closedErr.str()),
+                 QString("qm44xx-ctl: telemetry: cannot write the output\n"));
+    }
+
+    void registersDumpAndVerify() {
+        SimulatedBridge &bridge = startSimulation("QM4422");
+        QCOMPARE(ctl("power on").code, 0);
+        QCOMPARE(ctl("reg get 0x13 ; reg get 19").out, QString("0x22\n0x22\n"));
+        bridge.clearTraffic();
+        QCOMPARE(ctl("reg set 0xc1 0x80 ; reg set 0x0f 1").code, 0);
+        QCOMPARE(writesOf(bridge), (QStringList{"25: c1 80", "25: 0f 01", "25: 0f 01"}));
+
+        // Page 2 is not populated on this chip: its registers ignore writes.
+        Result r = ctl("reg set 0x81 5 --verify");
+        QCOMPARE(r.err, QString("qm44xx-ctl: verify failed: register 0x81 reads 0x00, 0x05 was "
+                                "written\n"));
+        QCOMPARE(r.code, 2);
+        QCOMPARE(ctl("--verify set vout 2 0.9 ; set ss 2 7.8").code, 0);
+        QCOMPARE(int(bridge.chip().peek(0xC2)), 0x24); // soft-start 4 with clim 2
+
+        bridge.clearTraffic();
+        r = ctl("set vout 3 0.9");
+        QCOMPARE(r.err, QString("qm44xx-ctl: set vout: QM4422 has no VR3 (it has 2 regulators)\n"
+                                "usage: qm44xx-ctl set vout VR VOLTS [--verify]\n"));
+        QCOMPARE(r.code, 1);
+        QVERIFY(bridge.writes().empty());
+
+        r = ctl("dump");
+        QCOMPARE(r.out, QString("     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n"
+                                "00: 00 b3 7b 00 00 00 00 00 00 -- -- -- -- -- -- --\n"
+                                "10: 51 4d 01 22 -- -- -- -- -- -- -- -- -- -- -- --\n"
+                                "40: 00 76 13 03 -- -- -- -- -- -- -- -- -- -- -- --\n"
+                                "80: 00 00 00 00 -- -- -- -- -- -- -- -- -- -- -- --\n"
+                                "c0: 00 9a 24 03 -- -- -- -- -- -- -- -- -- -- -- --\n"));
+    }
+
+    void saveThenLoadRestoresEverySetting() {
+        QTemporaryDir dir;
+        const QString first = dir.filePath("first.cfg"), second = dir.filePath("second.cfg");
+        Result r = ctl({"--simulate=QM4434",
+                        "power on; set enable 1 on; set vout 1 1.0; "
+                        "set dvs 1 15744; set ss 1 0.5; set enable 3 on; "
+                        "set vout 3 0.55; set dvs 3 7; set ss 3 12",
+                        ";", "save", first});
+        QCOMPARE(r.err, QString());
+        const QByteArray settings = pageRegisters(*simulation());
+        QCOMPARE(settings.toHex(), QByteArray("08b2000f007613030845ac07"));
+        QCOMPARE(readFile(first),
+                 QString("# QM44xxC regulator settings, written by qm44xx-ctl save\n"
+                         "# enable: on or off; vout: output target in volts, 0.5 to 1.202\n"
+                         "# dvs, ss: rate in mV/us (0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246\n"
+                         "#          492 984 1968 3936 7872 15744) or its code 0 to 15\n"
+                         "chip = QM4434\n\n"
+                         "[VR1]\nenable = on\nvout = 0.9965\ndvs = 15744\nss = 0.5\n\n"
+                         "[VR2]\nenable = off\nvout = 0.7505\ndvs = 3.9\nss = 3.9\n\n"
+                         "[VR3]\nenable = on\nvout = 0.5496\ndvs = 61.5\nss = 1968\n"));
+
+        r = ctl({"--simulate=QM4434", "power", "on", ";", "load", first, ";", "save", second, ";",
+                 "save", "-"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(pageRegisters(*simulation()), settings);
+        QCOMPARE(readFile(second), readFile(first));
+        QCOMPARE(r.out, readFile(first));
+
+        // A hand-written file: comments, CR LF, codes for rates, any case of section.
+        QByteArray edited = "# bench\n" + GOOD_FILE;
+        edited.replace("[VR2]", " [vr2] ").replace("\n", "\r\n");
+        r = ctl({"--simulate=QM4434", "--verify", "power on; load -"}, edited);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(pageRegisters(*simulation()).toHex(), QByteArray("089a13030075020108e3af0f"));
+    }
+
+    void badConfigFilesAreRefusedUntouched_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("reachesBoard"); // the chip is identified (reads only)
+        auto changed = [](const char *from, const char *to) {
+            return QByteArray(GOOD_FILE).replace(from, to);
+        };
+        QTest::newRow("other model")
+            << changed("QM4434", "QM4433") << "line 1: the file is for QM4433, the chip is QM4434"
+            << true;
+        QTest::newRow("unknown model")
+            << changed("QM4434", "QM9999")
+            << "line 1: chip: unknown model 'QM9999' (known: QM4411, QM4422, QM4423, QM4433, "
+               "QM4434)"
+            << false;
+        QTest::newRow("no chip") << changed("chip = QM4434\n", "")
+                                 << "line 1: [VR1] comes before the key 'chip' (the file starts "
+                                    "with chip = MODEL)"
+                                 << false;
+        QTest::newRow("empty") << QByteArray() << "missing key 'chip'" << false;
+        QTest::newRow("missing key")
+            << changed("ss = 2\n", "") << "[VR2]: missing key 'ss'" << false;
+        QTest::newRow("missing section")
+            << QByteArray(GOOD_FILE).left(GOOD_FILE.indexOf("[VR3]"))
+            << "missing section [VR3] (QM4434 has 3 regulators)" << false;
+        QTest::newRow("unknown key")
+            << changed("vout = 0.9", "volts = 0.9") << "line 4: unknown key 'volts'" << false;
+        QTest::newRow("twice") << changed("dvs = 1.0", "ss = 1.0")
+                               << "line 11: the key 'ss' appears twice in [VR2]" << false;
+        QTest::newRow("too high") << changed("vout = 1.2", "vout = 1.3")
+                                  << "line 14: vout: 1.3 V is outside the range 0.5 to 1.202 V"
+                                  << false;
+        QTest::newRow("not a rate") << changed("dvs = 15744", "dvs = 5.0")
+                                    << "line 15: dvs: expected a rate in mV/us or a code from 0 "
+                                       "to 15, got '5.0'"
+                                    << false;
+        QTest::newRow("not on or off") << changed("enable = off", "enable = yes")
+                                       << "line 8: enable: expected on or off, got 'yes'" << false;
+        QTest::newRow("no equals sign")
+            << changed("enable = off", "enable off")
+            << "line 8: expected 'key = value', a [VRn] section or a comment, got 'enable off'"
+            << false;
+        QTest::newRow("unknown section")
+            << changed("[VR3]", "[VR4]")
+            << "line 12: unknown section '[VR4]' (expected [VR1], [VR2] or [VR3])" << false;
+        QTest::newRow("section twice")
+            << changed("[VR3]", "[VR2]") << "line 12: section [VR2] appears twice" << false;
+        QTest::newRow("binary") << QByteArray("\x01\x7f\x00garbage", 10)
+                                << "line 1: expected 'key = value', a [VRn] section or a comment, "
+                                   "got '\\x01\\x7f\\x00garbage'"
+                                << false;
+        QTest::newRow("huge") << QByteArray(70000, '#')
+                              << "larger than 65536 bytes: not a configuration file" << false;
+    }
+    void badConfigFilesAreRefusedUntouched() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, message);
+        QFETCH(bool, reachesBoard);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("bad.cfg");
+        writeFile(path, text);
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        QCOMPARE(ctl("power on ; set enable 1 on").code, 0);
+        const QByteArray before = pageRegisters(bridge);
+        bridge.clearTraffic();
+
+        const Result r = ctl({"load", path});
+        QCOMPARE(r.err, "qm44xx-ctl: load: " + path + ": " + message + "\n");
+        QCOMPARE(r.code, 1);
+        QVERIFY(bridge.writes().empty());
+        QCOMPARE(bridge.reports().empty(), !reachesBoard);
+        QCOMPARE(pageRegisters(bridge), before);
+    }
+
+    void fileAndBoardErrors() {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath("missing.cfg");
+        Result r = ctl({"load", missing});
+        QCOMPARE(r.err,
+                 "qm44xx-ctl: load: cannot open " + missing + ": No such file or directory\n");
+        QCOMPARE(r.code, 1);
+        r = ctl({"--simulate", "power on ; save", dir.filePath("no/such/dir.cfg")});
+        QVERIFY(
+            r.err.startsWith("qm44xx-ctl: save: cannot write " + dir.filePath("no/such/dir.cfg")));
+        QCOMPARE(r.code, 1);
+
+        stopSimulation();
+        r = ctl("status");
+        QCOMPARE(r.err, QString("qm44xx-ctl: Motherboard not found\n"));
+        QCOMPARE(r.code, 2);
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        bridge.refuseOpen(13);
+        QCOMPARE(ctl("power on").err,
+                 QString("qm44xx-ctl: Error opening motherboard USB connection: 13\n"));
+        bridge.refuseOpen(0);
+
+        r = ctl("pvin off ; power on");
+        QCOMPARE(r.err, QString("qm44xx-ctl: IVR not powered: no known chip answered after EN "
+                                "went high (is PVIN on?)\n"));
+        QCOMPARE(r.code, 2);
+        QCOMPARE(ctl("status").err, NOT_POWERED);
+        r = ctl("pvin on ; detect"); // EN is still high: the chip starts again
+        QCOMPARE(r.out, QString("chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n"));
+        QCOMPARE(sleeps, QList<long>{250});
+
+        // Identification and refresh take 21 exchanges; the board goes away after
+        // the first write that follows them.
+        bridge.unplugAfterReports(22);
+        r = ctl("set vout 1 0.9");
+        QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB write: 19\n"));
+        QCOMPARE(r.code, 2);
+        bridge.replug();
+        bridge.stall(true);
+        r = ctl("status");
+        QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB read: 110\n"));
+        QCOMPARE(r.code, 2);
+    }
+
+    void commandsFromStandardInput() {
+        QTemporaryDir dir;
+        SimulatedBridge &bridge = startSimulation("QM4411");
+        const QString file = dir.filePath("my settings.cfg");
+        const QByteArray script = "# bench script\n\npower on\nset vout 1 0.9; set enable 1 on\n"
+                                  "reg get 0x41\nsave \"" +
+                                  file.toUtf8() + "\"\nreg get 0x0f\nstatus\n";
+        Result r = ctl(QStringList{}, script);
+        QCOMPARE(r.out, QString("0x9a\n"));
+        QCOMPARE(r.err, QString("qm44xx-ctl: line 7: reg get: Attempt to read to unreadable "
+                                "address: 0d15\nusage: qm44xx-ctl reg get ADDR\n"));
+        QCOMPARE(r.code, 1);
+        QVERIFY(readFile(file).contains("[VR1]\nenable = on\nvout = 0.8981\n"));
+        QVERIFY(bridge.en());
+
+        r = ctl({"--simulate=QM4411"}, "power on\nload -\n");
+        QCOMPARE(r.err, QString("qm44xx-ctl: line 2: load: standard input carries the commands; "
+                                "give a file name\nusage: qm44xx-ctl load FILE [--verify]\n"));
+        r = ctl(QStringList{}, QByteArray(5000, 'x') + "\nstatus\n");
+        QCOMPARE(r.err, QString("qm44xx-ctl: line 1: longer than 4096 characters\n"));
+        QCOMPARE(r.code, 1);
+        r = ctl(QStringList{}, "status\nsave \"x\n");
+        QCOMPARE(r.err, QString("qm44xx-ctl: line 2: unterminated double quote\n"));
+        QCOMPARE(r.out.count("OK\n"), 6);
+        r = ctl({"--"}, "");
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out + r.err, QString());
+    }
+
+    void programEntry() {
+        QProcess process;
+        process.start(QM_CTL_BINARY, {"--version"});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.readAllStandardOutput(), QByteArray("qm44xx-ctl " QM_VERSION "\n"));
+        QCOMPARE(process.exitCode(), 0);
+        process.start(QM_CTL_BINARY, {"--simulate=QM4411", "power on; detect"});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.readAllStandardOutput(),
+                 QByteArray("chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n"));
+        QCOMPARE(process.exitCode(), 0);
+        process.start(QM_CTL_BINARY, {"--help"});
+        QVERIFY(process.waitForFinished(10000));
+        QVERIFY(process.readAllStandardOutput().startsWith("Usage: qm44xx-ctl [OPTION]..."));
+        process.start(QM_CTL_BINARY, {"--simulate", "set", "vout", "1", "2"});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(CtlTest)
+#include "test_ctl.moc"
