@@ -76,7 +76,79 @@ run_probe() {
     vm_probe "$@" >"$out" 2>&1 || STATUS=$?
 }
 
+# run_ctl ARGS...: runs qm44xx-ctl in the foreground into /tmp/ctl.out and
+# /tmp/ctl.err; sets STATUS.
+run_ctl() {
+    STATUS=0
+    qm44xx-ctl "$@" >/tmp/ctl.out 2>/tmp/ctl.err || STATUS=$?
+}
+# expect_ctl ARGS...: runs qm44xx-ctl and wants it to succeed.
+expect_ctl() {
+    run_ctl "$@"
+    [ "$STATUS" -eq 0 ] || {
+        show /tmp/ctl.out
+        show /tmp/ctl.err
+    }
+    expect_status "qm44xx-ctl $*" "$STATUS" 0
+}
+
 [ -c /dev/uhid ] || fail "no /dev/uhid"
+
+note "qm44xx-ctl on the virtual board: power on, detect, set an output, telemetry"
+start_bridge
+expect_ctl power on
+expect_ctl detect
+printf 'chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n' >/tmp/detect.want
+cmp -s /tmp/ctl.out /tmp/detect.want || {
+    show /tmp/ctl.out
+    fail "qm44xx-ctl detect did not describe the QM4434"
+}
+expect_ctl set vout 1 0.9
+expect_ctl set enable 1 on
+expect_ctl telemetry
+expect_line /tmp/ctl.out "VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V  VR3 0.0000 V"
+expect_ctl status
+[ "$(grep -c ': *OK$' /tmp/ctl.out)" -eq 12 ] && [ "$(wc -l </tmp/ctl.out)" -eq 12 ] || {
+    show /tmp/ctl.out
+    fail "qm44xx-ctl status did not report twelve flags OK"
+}
+
+note "qm44xx-ctl saves the settings and loads them back"
+expect_ctl save /tmp/settings.cfg
+expect_line /tmp/settings.cfg "chip = QM4434"
+expect_line /tmp/settings.cfg "vout = 0.8981"
+expect_line /tmp/settings.cfg "enable = on"
+expect_ctl "set vout 1 1.1; set enable 2 on; telemetry"
+expect_line /tmp/ctl.out "VIN 1.801 V  temperature 31.76 C  VR1 1.0990 V  VR2 0.7505 V  VR3 0.0000 V"
+expect_ctl load /tmp/settings.cfg
+expect_ctl telemetry --count 2 --interval 100
+[ "$(grep -cxF "VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V  VR3 0.0000 V" /tmp/ctl.out)" -eq 2 ] || {
+    show /tmp/ctl.out
+    fail "the loaded settings are not in effect"
+}
+expect_ctl save /tmp/again.cfg
+cmp -s /tmp/settings.cfg /tmp/again.cfg || fail "the settings saved after loading differ"
+
+note "qm44xx-ctl: unplugged during telemetry, exit 2 with the link's error within two seconds"
+qm44xx-ctl telemetry --interval 50 --count 0 >/tmp/telemetry.out 2>/tmp/telemetry.err &
+CTL=$!
+wait_for /tmp/telemetry.out "VIN 1.801 V"
+t0=$(now)
+kill -USR1 "$VB"
+STATUS=0
+wait "$CTL" || STATUS=$?
+t1=$(now)
+end_bridge unplugged
+expect_status "qm44xx-ctl telemetry (unplugged)" "$STATUS" 2
+grep -qx "qm44xx-ctl: Error during USB \(read\|write\): 19" /tmp/telemetry.err || {
+    show /tmp/telemetry.err
+    fail "not the unplugged board's error"
+}
+note "$(cat /tmp/telemetry.err), $((t1 - t0))0 ms after the unplug"
+[ $((t1 - t0)) -le 200 ] || fail "qm44xx-ctl's error came $((t1 - t0))0 ms after the unplug"
+run_ctl detect
+expect_status "qm44xx-ctl detect (no board)" "$STATUS" 2
+expect_line /tmp/ctl.err "qm44xx-ctl: Motherboard not found"
 
 note "only root may create a device"
 status=0
