@@ -46,6 +46,14 @@ public:
         std::string error;
         return bridge->create(error);
     }
+    // Creates the device, takes its UHID_CREATE2 and starts the bridge.
+    bool plugIn() {
+        uhid_event created;
+        if (!create() || !receive(created) || created.type != UHID_CREATE2)
+            return false;
+        start();
+        return true;
+    }
     void start() {
         runner = std::thread([this] {
             end = bridge->run(error);
@@ -207,10 +215,7 @@ private Q_SLOTS:
         VirtualBridgeOptions options;
         options.verbose = true;
         FakeKernel kernel(options);
-        QVERIFY(kernel.create());
-        uhid_event created;
-        QVERIFY(kernel.receive(created));
-        kernel.start();
+        QVERIFY(kernel.plugIn());
         kernel.sendSimple(UHID_START);
         kernel.sendSimple(UHID_OPEN);
         kernel.sendOutput(EN_HIGH);
@@ -247,10 +252,7 @@ private Q_SLOTS:
         VirtualBridgeOptions options;
         options.model = "QM4411";
         FakeKernel kernel(options);
-        QVERIFY(kernel.create());
-        uhid_event created;
-        QVERIFY(kernel.receive(created));
-        kernel.start();
+        QVERIFY(kernel.plugIn());
         kernel.sendOutput(EN_HIGH);
         // QM4411 sits at 0x19 with ID 0x11; 0x11 (the QM4434's address) is silent.
         kernel.sendOutput(report({0x00, 0xF3, 0x04, 0x32, 0x13, 0x33, 0x01}, 65));
@@ -261,10 +263,8 @@ private Q_SLOTS:
 
     void refusesFeatureRequestsAtOnce() {
         FakeKernel kernel({});
-        QVERIFY(kernel.create());
+        QVERIFY(kernel.plugIn());
         uhid_event event;
-        QVERIFY(kernel.receive(event));
-        kernel.start();
         std::memset(&event, 0, sizeof event);
         event.type = UHID_GET_REPORT;
         event.u.get_report.id = 7;
@@ -282,10 +282,7 @@ private Q_SLOTS:
         VirtualBridgeOptions options;
         options.unplugAfterReports = 2;
         FakeKernel kernel(options);
-        QVERIFY(kernel.create());
-        uhid_event created;
-        QVERIFY(kernel.receive(created));
-        kernel.start();
+        QVERIFY(kernel.plugIn());
         kernel.sendOutput(EN_HIGH);
         kernel.sendOutput(READ_CHIP_ID);
         QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
@@ -300,12 +297,9 @@ private Q_SLOTS:
         VirtualBridgeOptions options;
         options.unplugAfterMs = 150;
         FakeKernel kernel(options);
-        QVERIFY(kernel.create());
-        uhid_event created;
-        QVERIFY(kernel.receive(created));
         QElapsedTimer timer;
         timer.start();
-        kernel.start();
+        QVERIFY(kernel.plugIn());
         kernel.sendOutput(EN_HIGH);
         QCOMPARE(kernel.next(), QString("destroy"));
         QVERIFY(timer.elapsed() >= 140);
@@ -316,10 +310,7 @@ private Q_SLOTS:
 
     void unplugsAndStallsOnRequest() {
         FakeKernel kernel({});
-        QVERIFY(kernel.create());
-        uhid_event created;
-        QVERIFY(kernel.receive(created));
-        kernel.start();
+        QVERIFY(kernel.plugIn());
         kernel.sendOutput(EN_HIGH);
         kernel.sendOutput(READ_CHIP_ID);
         QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
@@ -339,10 +330,7 @@ private Q_SLOTS:
         VirtualBridgeOptions options;
         options.stallAfterReports = 2;
         FakeKernel counted(options);
-        QVERIFY(counted.create());
-        uhid_event created;
-        QVERIFY(counted.receive(created));
-        counted.start();
+        QVERIFY(counted.plugIn());
         counted.sendOutput(EN_HIGH);
         counted.sendOutput(READ_CHIP_ID); // the second report is still answered
         QCOMPARE(counted.next(), QString("input 64: f3 01 34"));
@@ -352,9 +340,7 @@ private Q_SLOTS:
         options = VirtualBridgeOptions();
         options.stallAfterMs = 100;
         FakeKernel timed(options);
-        QVERIFY(timed.create());
-        QVERIFY(timed.receive(created));
-        timed.start();
+        QVERIFY(timed.plugIn());
         timed.sendOutput(EN_HIGH);
         timed.sendOutput(READ_CHIP_ID);
         QCOMPARE(timed.next(), QString("input 64: f3 01 34"));
@@ -367,10 +353,7 @@ private Q_SLOTS:
         VirtualBridgeOptions options;
         options.answerDelayMs = 300;
         FakeKernel kernel(options);
-        QVERIFY(kernel.create());
-        uhid_event created;
-        QVERIFY(kernel.receive(created));
-        kernel.start();
+        QVERIFY(kernel.plugIn());
         kernel.sendOutput(EN_HIGH);
         QElapsedTimer timer;
         timer.start();
@@ -380,12 +363,23 @@ private Q_SLOTS:
         QVERIFY(timer.elapsed() >= 290);
     }
 
+    void refusesAnUnknownModel() {
+        VirtualBridgeOptions options;
+        options.model = "QM9999";
+        std::ostringstream log;
+        QString thrown = "(nothing thrown)";
+        try {
+            VirtualBridge bridge(-1, options, log);
+        } catch (const std::string &text) {
+            thrown = QString::fromStdString(text);
+        }
+        QCOMPARE(thrown, QString("Unknown chip model \"QM9999\" (known: QM4411, QM4422, QM4423, "
+                                 "QM4433, QM4434)"));
+    }
+
     void failsWhenUhidGoesAway() {
         FakeKernel kernel({});
-        QVERIFY(kernel.create());
-        uhid_event created;
-        QVERIFY(kernel.receive(created));
-        kernel.start();
+        QVERIFY(kernel.plugIn());
         kernel.closeKernel();
         QVERIFY(kernel.finished());
         QCOMPARE(int(kernel.end), int(VirtualBridge::End::Failed));

@@ -180,8 +180,18 @@ std::vector<uint8_t> bridgeReportFromOutput(const uint8_t *data, size_t size) {
     return report;
 }
 
+namespace {
+const ChipDescriptor &knownModel(const std::string &name) {
+    const ChipDescriptor *model = findChipModel(name);
+    if (!model)
+        throw "Unknown chip model \"" + name + "\" (known: " + chipModelNames() + ")";
+    return *model;
+}
+} // namespace
+
 VirtualBridge::VirtualBridge(int fd, const VirtualBridgeOptions &options, std::ostream &log)
-    : fd(fd), options(options), log(log), bridge(*findChipModel(options.model)) {
+    : fd(fd), options(options), log(log), bridge(knownModel(options.model)),
+      createdAt(Clock::now()) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) == 0) {
         wakeRead = pipeFds[0];

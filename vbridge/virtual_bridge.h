@@ -51,7 +51,7 @@ std::vector<uint8_t> bridgeReportFromOutput(const uint8_t *data, size_t size);
 class VirtualBridge {
 public:
     // fd: an open /dev/uhid (or anything that exchanges one uhid_event per read
-    // and write). Log lines go to log.
+    // and write). Log lines go to log. Throws a std::string for an unknown model.
     VirtualBridge(int fd, const VirtualBridgeOptions &options, std::ostream &log);
     ~VirtualBridge();
     VirtualBridge(const VirtualBridge &) = delete;
