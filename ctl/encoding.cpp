@@ -118,6 +118,8 @@ std::string fixed(double value, int decimals) {
     char buffer[64];
     const auto result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc())
+        return std::to_string(value); // beyond the chip's scales; never a buffer overrun
     std::string text(buffer, result.ptr);
     // No "-0.000": a value that rounds to zero is shown as zero.
     if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos)

@@ -436,12 +436,23 @@ private Q_SLOTS:
         SimulatedBridge &bridge = startSimulation("QM4422");
         QCOMPARE(ctl("power on").code, 0);
         QCOMPARE(ctl("reg get 0x13 ; reg get 19").out, QString("0x22\n0x22\n"));
+        // The board's traffic lines, each after the time, on standard error.
+        Result r = ctl("--trace reg get 0x13");
+        QCOMPARE(r.out, QString("0x22\n"));
+        const QString at = "2024-05-01T12:00:00.000Z ";
+        QVERIFY(r.err.startsWith(at + "I2C Write, Addr 0x19 => [ 0x13 ]\n" + at +
+                                 "I2C Read,  Addr 0x19 <= [ 0xff ]\n" + at +
+                                 "I2C Write, Addr 0x25 => [ 0x13 ]\n"));
+        QVERIFY(r.err.endsWith(at + "I2C Write, Addr 0x25 => [ 0x13 ]\n" + at +
+                               "I2C Read,  Addr 0x25 <= [ 0x22 ]\n"));
+        QCOMPARE(r.err.count('\n'), 2 * (2 + 12 + 1)); // probes, refresh, the read
+        QCOMPARE(ctl("--trace pvin on").err, at + "PVIN ON\n");
         bridge.clearTraffic();
         QCOMPARE(ctl("reg set 0xc1 0x80 ; reg set 0x0f 1").code, 0);
         QCOMPARE(writesOf(bridge), (QStringList{"25: c1 80", "25: 0f 01", "25: 0f 01"}));
 
         // Page 2 is not populated on this chip: its registers ignore writes.
-        Result r = ctl("reg set 0x81 5 --verify");
+        r = ctl("reg set 0x81 5 --verify");
         QCOMPARE(r.err, QString("qm44xx-ctl: verify failed: register 0x81 reads 0x00, 0x05 was "
                                 "written\n"));
         QCOMPARE(r.code, 2);
