@@ -48,6 +48,8 @@ int SimulatedBridge::receive(const uint8_t *report, size_t length, int &error) {
     }
     if (recording)
         received.emplace_back(report, report + length);
+    if (length > 1)
+        ++commandsSeen[report[1]];
     // The firmware sees the 64 bytes behind report ID 0; anything else is not
     // one of its reports.
     if (length == size_t(bridge::REPORT_SIZE) && report[0] == 0)

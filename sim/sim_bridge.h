@@ -7,6 +7,7 @@
 
 #include "sim/sim_chip.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -68,6 +69,8 @@ public:
     std::vector<BusWrite> writes() const;
     void clearTraffic() { received.clear(); }
     long reportCount() const { return reportsSeen; }
+    // Reports received with this command byte (counted even while not recording).
+    long commandCount(uint8_t command) const { return commandsSeen[command]; }
 
     static constexpr int INPUT_REPORT_SIZE = 64; // without the report-ID byte
 
@@ -97,6 +100,7 @@ private:
     long unplugCountdown = -1;
     long stallCountdown = -1;
     long reportsSeen = 0;
+    std::array<long, 256> commandsSeen{};
     bool unplugDeadlineSet = false;
     std::chrono::steady_clock::time_point unplugDeadline;
 };

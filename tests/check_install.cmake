@@ -25,11 +25,10 @@ if(NOT active STREQUAL
     message(FATAL_ERROR "unexpected udev rule: ${active}")
 endif()
 
-if(EXISTS "${BUILD_DIR}/app" OR EXISTS "${PREFIX}/bin/qm44xx-panel")
-    foreach(file bin/qm44xx-panel share/applications/qm44xx-panel.desktop)
-        if(NOT EXISTS "${PREFIX}/${file}")
-            message(FATAL_ERROR "${file} was not installed")
-        endif()
-    endforeach()
-endif()
+foreach(file bin/qm44xx-panel share/applications/qm44xx-panel.desktop
+             share/icons/hicolor/256x256/apps/qm44xx.png)
+    if(NOT EXISTS "${PREFIX}/${file}")
+        message(FATAL_ERROR "${file} was not installed")
+    endif()
+endforeach()
 file(REMOVE_RECURSE "${PREFIX}")

@@ -11,15 +11,6 @@
 class DeviceModelTest : public QObject {
     Q_OBJECT
 
-    static QString thrown(const std::function<void()> &f) {
-        try {
-            f();
-        } catch (const std::string &text) {
-            return QString::fromStdString(text);
-        }
-        return QStringLiteral("(nothing thrown)");
-    }
-
 private Q_SLOTS:
     void accessRulesRefuseWithTheAddressInDecimal() {
         RecordingBus bus;

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -63,6 +64,16 @@ public:
     bool failWrites = false;
     int readsBeforeFailure = -1; // -1: never fail
 };
+
+// The text a call throws, or "(nothing thrown)".
+inline QString thrown(const std::function<void()> &f) {
+    try {
+        f();
+    } catch (const std::string &text) {
+        return QString::fromStdString(text);
+    }
+    return QStringLiteral("(nothing thrown)");
+}
 
 // Keeps the tests off any real board on the machine: only the simulated one is
 // listed while a test runs.

@@ -12,14 +12,6 @@
 class TransportTest : public QObject {
     Q_OBJECT
 
-    static QString thrown(const std::function<void()> &f) {
-        try {
-            f();
-        } catch (const std::string &text) {
-            return QString::fromStdString(text);
-        }
-        return QStringLiteral("(nothing thrown)");
-    }
     // The last report the bridge received, as hex, with the zero padding counted.
     static QString lastReport(SimulatedBridge &bridge, int shown) {
         const std::vector<uint8_t> &r = bridge.reports().back();

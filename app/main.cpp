@@ -1,0 +1,5 @@
+#include "app/run_panel.h"
+
+int main(int argc, char **argv) {
+    return runPanel(argc, argv);
+}

@@ -1,0 +1,30 @@
+#include "app/panel_application.h"
+
+#include <QIcon>
+#include <exception>
+#include <string>
+
+PanelApplication::PanelApplication(int &argc, char **argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("qm44xx-panel"));
+    setApplicationVersion(QStringLiteral(QM44XX_VERSION));
+    setWindowIcon(QIcon(QStringLiteral(":/resources/src/img/qm44xx.png")));
+}
+
+bool PanelApplication::notify(QObject *receiver, QEvent *event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::string &text) {
+        fail(QString::fromUtf8(text.data(), int(text.size())));
+    } catch (const std::exception &error) {
+        fail(QString::fromUtf8(error.what()));
+    }
+    return false;
+}
+
+void PanelApplication::fail(const QString &text) {
+    if (hasFailed)
+        return; // the first failure is the one the user is told about
+    hasFailed = true;
+    failureText = text;
+    exit(0);
+}

@@ -1,0 +1,7 @@
+// The panel program: options, the window, and the one place where a failure of
+// the board link becomes a message for the user.
+#pragma once
+
+// Returns the event loop's result after a normal end, 0 after a failure shown
+// as "Unable to connect: ...", and 1 for a bad option or when there is no display.
+int runPanel(int &argc, char **argv);

@@ -1,0 +1,271 @@
+// The program as a whole: options, the one failure box for a missing board and
+// for a board lost while polling, the "IVR not powered." path, and a normal
+// exit. Each case runs the panel's entry function with its own application
+// object; a hook queued at the application's construction plays the user.
+#include "app/mainwindow.h"
+#include "app/run_panel.h"
+#include "widgets/status_indicator.h"
+#include "window_test_support.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QSlider>
+#include <QtTest>
+#include <functional>
+
+namespace {
+// Played once the application of the next run exists.
+std::function<void()> scenario;
+
+void startScenario() {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            if (scenario)
+                scenario();
+        },
+        Qt::QueuedConnection);
+}
+
+MainWindow *shownWindow() {
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<MainWindow *>(w); window && window->isVisible())
+            return window;
+    }
+    return nullptr;
+}
+
+int run(QStringList args) {
+    args.prepend("qm44xx-panel");
+    std::vector<QByteArray> storage;
+    std::vector<char *> argv;
+    for (const QString &a : args)
+        storage.push_back(a.toLocal8Bit());
+    for (QByteArray &a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int argc = int(args.size());
+    return runPanel(argc, argv.data());
+}
+} // namespace
+
+class PanelEntryTest : public QObject {
+    Q_OBJECT
+
+    QList<SeenBox> boxes;
+    bool windowSeen = false;
+    std::unique_ptr<ModalWatcher> watcher;
+
+    // Watches the run's boxes; `onBox` may act on each one before it is closed.
+    void watch(std::function<void(QWidget *)> onBox = {}) {
+        scenario = [this, onBox] {
+            watcher = std::make_unique<ModalWatcher>([this, onBox](QWidget *box) {
+                windowSeen = windowSeen || shownWindow();
+                if (onBox)
+                    onBox(box);
+                QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+            });
+        };
+    }
+    void collect() {
+        if (watcher)
+            boxes = watcher->seen;
+        watcher.reset();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        hermeticHidBus();
+        qAddPreRoutine(startScenario);
+    }
+    void init() {
+        boxes.clear();
+        windowSeen = false;
+    }
+    void cleanup() {
+        scenario = nullptr;
+        stopSimulation();
+    }
+
+    void withoutABoardOnlyTheBoxIsShown() {
+        watch();
+        QCOMPARE(run({}), 0);
+        collect();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].title, QString("QM44xxC-EVAL"));
+        QCOMPARE(boxes[0].text, QString("Unable to connect: Motherboard not found."));
+        QVERIFY(!windowSeen);
+
+        startSimulation("QM4434").refuseOpen(EACCES);
+        watch();
+        QCOMPARE(run({}), 0);
+        collect();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text,
+                 QString("Unable to connect: Error opening motherboard USB connection: 13."));
+    }
+
+    void badOptionsAndNoDisplay() {
+        QCOMPARE(run({"--simulate=QM9999"}), 1);
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        const QByteArray display = qgetenv("DISPLAY");
+        qunsetenv("QT_QPA_PLATFORM");
+        qunsetenv("DISPLAY");
+        qunsetenv("WAYLAND_DISPLAY");
+        const int result = run({"--simulate"});
+        qputenv("QT_QPA_PLATFORM", platform);
+        if (!display.isEmpty())
+            qputenv("DISPLAY", display);
+        QCOMPARE(result, 1);
+        QVERIFY(!simulation()); // nothing was started
+    }
+
+    // Faults of the link and the chip, injected at each stage of a session. Each
+    // ends with the box within two seconds of the fault, or, where the link still
+    // carries the exchange, with no box at all.
+    void faultMatrix_data() {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("box");
+        const QString write19 = "Unable to connect: Error during USB write: 19.";
+        const QString read19 = "Unable to connect: Error during USB read: 19.";
+        const QString read110 = "Unable to connect: Error during USB read: 110.";
+        QTest::newRow("power-on, unplugged") << "power-on"
+                                             << "unplug" << read19;
+        QTest::newRow("power-on, stalled") << "power-on"
+                                           << "stall" << read110;
+        QTest::newRow("polling, unplugged") << "polling"
+                                            << "unplug" << write19;
+        QTest::newRow("polling, stalled") << "polling"
+                                          << "stall" << read110;
+        QTest::newRow("polling, short answer") << "polling"
+                                               << "short"
+                                               << "Unable to connect: Error during USB read: 5.";
+        QTest::newRow("polling, empty answer") << "polling"
+                                               << "empty" << read110;
+        QTest::newRow("polling, chip silent") << "polling"
+                                              << "silent"
+                                              << "";
+        QTest::newRow("commit, unplugged") << "commit"
+                                           << "unplug" << write19;
+        QTest::newRow("commit, stalled") << "commit"
+                                         << "stall" << read110;
+        QTest::newRow("close, unplugged") << "close"
+                                          << "unplug" << write19;
+        QTest::newRow("close, stalled") << "close"
+                                        << "stall"
+                                        << "";
+    }
+    void faultMatrix() {
+        QFETCH(QString, stage);
+        QFETCH(QString, fault);
+        QFETCH(QString, box);
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        QElapsedTimer since;
+        qint64 toBox = -1;
+        QString overTemperature;
+        auto inject = [&] {
+            since.start();
+            if (fault == "unplug")
+                bridge.unplug();
+            else if (fault == "stall")
+                bridge.stall(true);
+            else if (fault == "short")
+                bridge.setAnswerLength(2);
+            else if (fault == "empty")
+                bridge.setAnswerLength(0);
+            else if (fault == "silent")
+                bridge.setChipSilent(true);
+        };
+        scenario = [&] {
+            watcher = std::make_unique<ModalWatcher>([&](QWidget *shown) {
+                toBox = since.elapsed();
+                QMetaObject::invokeMethod(shown, "reject", Qt::QueuedConnection);
+            });
+            QTimer::singleShot(0, [&] {
+                MainWindow *w = shownWindow();
+                auto *power = w->findChild<QPushButton *>("pvin_on_btn");
+                if (stage == "power-on") {
+                    // EN goes out; the first probe's report is the last to get through.
+                    since.start();
+                    fault == "unplug" ? bridge.unplugAfterReports(2) : bridge.stallAfterReports(2);
+                    QTest::mouseClick(power, Qt::LeftButton);
+                    return;
+                }
+                QTest::mouseClick(power, Qt::LeftButton);
+                QTimer::singleShot(600, [&, w] {
+                    inject();
+                    if (stage == "commit")
+                        w->findChild<QSlider *>("horizontalSlider_5")->setValue(100);
+                    if (stage == "close")
+                        w->findChild<QAction *>("actionExit")->trigger();
+                    if (fault == "silent") {
+                        QTimer::singleShot(600, [&, w] {
+                            overTemperature = w->findChild<StatusIndicator *>("oTemp")->text();
+                            w->close();
+                        });
+                    }
+                });
+            });
+        };
+        QCOMPARE(run({}), 0);
+        collect();
+        if (box.isEmpty()) {
+            QCOMPARE(boxes.size(), 0);
+        } else {
+            QCOMPARE(boxes.size(), 1);
+            QCOMPARE(boxes[0].title, QString("QM44xxC-EVAL"));
+            QCOMPARE(boxes[0].text, box);
+            QVERIFY2(toBox >= 0 && toBox < 2000, qPrintable(QString::number(toBox)));
+        }
+        // A silent chip reads 0xFF everywhere: shown as it answers, every flag raised.
+        if (fault == "silent")
+            QCOMPARE(overTemperature, QString("<div style='color:red;'><b>FAIL</b></div>"));
+    }
+
+    void noChipAnsweringClosesAfterTheBoxAndSendsNothingMore() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        watch();
+        scenario = [&, watchBoxes = scenario] {
+            watchBoxes();
+            QTimer::singleShot(0, [&] {
+                // A first power cycle leaves the sliders on the chip's targets;
+                // then the chip stops answering and the power button is pressed.
+                auto *power = shownWindow()->findChild<QPushButton *>("pvin_on_btn");
+                QTest::mouseClick(power, Qt::LeftButton);
+                QTest::mouseClick(power, Qt::LeftButton);
+                bridge.setChipSilent(true);
+                bridge.clearTraffic();
+                QTest::mouseClick(power, Qt::LeftButton);
+            });
+        };
+        QCOMPARE(run({}), 0);
+        collect();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].title, QString("QM44xxC-DEMO"));
+        QCOMPARE(boxes[0].text, QString("IVR not powered."));
+        // Probes and refresh reads, then EN low and PVIN off: nothing is written,
+        // least of all to the fallback's address 0x00, the general call.
+        QCOMPARE(busWrites(bridge), QStringList());
+        const QStringList heads = reportHeads(bridge);
+        QCOMPARE(heads.first(), QString("30 01 01"));
+        QCOMPARE(heads.mid(heads.size() - 2), (QStringList{"30 01 00", "20 01 00"}));
+        QCOMPARE(heads.size(), 1 + 6 + 8 + 2);
+        QVERIFY(!bridge.pvin());
+    }
+
+    void exitEndsNormally() {
+        QVERIFY(!simulation());
+        scenario = [] {
+            QTimer::singleShot(
+                0, [] { shownWindow()->findChild<QAction *>("actionExit")->trigger(); });
+        };
+        QCOMPARE(run({"--simulate=QM4411"}), 0);
+        QVERIFY(simulation()); // started by --simulate
+        QCOMPARE(reportHeads(*simulation()), (QStringList{"30 01 00", "20 01 00"}));
+    }
+};
+
+QTEST_APPLESS_MAIN(PanelEntryTest)
+#include "test_panel_entry.moc"

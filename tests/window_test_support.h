@@ -1,0 +1,72 @@
+// Helpers for driving the real window: find widgets by object name, answer
+// modal boxes from a timer, and read the simulated bridge's traffic.
+#pragma once
+
+#include "test_support.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+template <typename T> T *widget(QObject *root, const char *name) {
+    T *w = root->findChild<T *>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("no widget named %s", name);
+    return w;
+}
+
+// What a modal box showed before the watcher closed it.
+struct SeenBox {
+    QString title;
+    QString text;
+    QString className;
+};
+
+// Watches for modal boxes while the code under test runs its own event loops,
+// records each one and closes it (reject), so a test never hangs on a box.
+class ModalWatcher : public QObject {
+public:
+    explicit ModalWatcher(std::function<void(QWidget *)> handle = {}) : handle(std::move(handle)) {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
+        timer.start();
+    }
+    QList<SeenBox> seen;
+
+private:
+    void poll() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == last)
+            return;
+        last = modal;
+        SeenBox box{modal->windowTitle(), QString(), modal->metaObject()->className()};
+        if (auto *message = qobject_cast<QMessageBox *>(modal))
+            box.text = message->text();
+        seen << box;
+        if (handle)
+            handle(modal);
+        else
+            QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+    }
+    std::function<void(QWidget *)> handle;
+    QTimer timer;
+    QWidget *last = nullptr;
+};
+
+// "addr: bytes" for each I2C write the bridge received since the last clear.
+inline QStringList busWrites(const SimulatedBridge &bridge) {
+    QStringList out;
+    for (const SimulatedBridge::BusWrite &w : bridge.writes())
+        out << QString("%1: %2").arg(w.address, 2, 16, QChar('0')).arg(hex(w.bytes));
+    return out;
+}
+
+// The command bytes (1 to 3) of every report since the last clear, one per report.
+inline QStringList reportHeads(const SimulatedBridge &bridge) {
+    QStringList out;
+    for (const std::vector<uint8_t> &r : bridge.reports())
+        out << hex(std::vector<uint8_t>(r.begin() + 1, r.begin() + 4));
+    return out;
+}
