@@ -6,7 +6,7 @@
 #
 #   run_vm_test.sh CACHE_DIR WORK_DIR SCENARIO PROGRAM...
 #
-# CACHE_DIR keeps the downloaded kernel package and what is taken from it;
+# CACHE_DIR keeps the kernel and modules taken from the downloaded package;
 # WORK_DIR gets the initramfs and the console log (console.log). The scenario
 # runs as /scenario.sh under busybox sh with the programs in /bin; it passes by
 # exiting 0. Exit status: 0 when the scenario passed, 1 otherwise.
@@ -109,7 +109,7 @@ prepare_kernel() {
     done
     echo "$LOAD_ORDER" >"$CACHE/modules/order"
     echo "$package $MODULES" >"$CACHE/ready"
-    rm -rf "$unpacked"
+    rm -rf "$unpacked" "$CACHE/download"
 }
 
 if [ ! -f "$CACHE/ready" ] || [ "$(cut -d' ' -f2- "$CACHE/ready")" != "$MODULES" ]; then
