@@ -100,6 +100,13 @@ std::string PIC::writeRead(uint16_t address, std::string data, int32_t count) {
     std::copy(data.begin(), data.end(), report.begin() + 4);
     report[4 + n] = bridge::readAddress(address);
     report[5 + n] = 1;
+    // An answer that came after its write-read timed out is still queued: drop
+    // whatever is waiting (at most what hidraw keeps for a reader), so the next
+    // report read is this request's answer.
+    hid::Handle &handle = *readHandleRecord.handle;
+    Report stale{};
+    for (int i = 0; i < STALE_REPORTS_MAX && handle.read(stale.data(), stale.size(), 0) > 0; ++i) {
+    }
     sendReport(report.data());
     if (trace) {
         std::printf("WriteRead Writing to PIC, addr 0x%02x => [ ", unsigned(address));
@@ -109,7 +116,6 @@ std::string PIC::writeRead(uint16_t address, std::string data, int32_t count) {
     // hidraw delivers the report without its report-ID byte: read it in behind
     // byte 0 so the answer has the bridge's 65-byte layout.
     Report answer{};
-    hid::Handle &handle = *readHandleRecord.handle;
     const int got = handle.read(answer.data() + 1, answer.size() - 1, READ_TIMEOUT_MS);
     if (got < 0)
         throw "Error during USB read: " + std::to_string(handle.error());

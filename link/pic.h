@@ -25,6 +25,8 @@ public:
 
     // How long a write-read waits for the bridge's answer.
     static constexpr int READ_TIMEOUT_MS = 1000;
+    // Most input reports dropped before a write-read (hidraw queues 64 per reader).
+    static constexpr int STALE_REPORTS_MAX = 64;
 
 private:
     void sendReport(const unsigned char *report);

@@ -63,11 +63,14 @@ int SimulatedBridge::readAnswer(uint8_t *out, size_t length, int timeoutMs, int 
         error = ENODEV;
         return -1;
     }
-    if (answers.empty()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::max(timeoutMs, 0)));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    if (answers.empty() || answers.front().ready > deadline) {
+        std::this_thread::sleep_until(deadline);
         return 0;
     }
-    std::vector<uint8_t> answer = std::move(answers.front());
+    std::this_thread::sleep_until(answers.front().ready);
+    std::vector<uint8_t> answer = std::move(answers.front().bytes);
     answers.pop_front();
     const size_t n = std::min(length, answer.size());
     std::copy_n(answer.begin(), n, out);
@@ -118,7 +121,7 @@ void SimulatedBridge::handle(const uint8_t *report) {
             return;
         if (answerLength >= 0)
             answer.resize(std::min<size_t>(answerLength, answer.size()));
-        answers.push_back(std::move(answer));
+        answers.push_back({std::chrono::steady_clock::now() + answerDelay, std::move(answer)});
         return;
     }
     case bridge::CMD_SET_EN:

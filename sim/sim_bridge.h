@@ -2,7 +2,7 @@
 // bridge firmware, keeps the EN line and the PVIN switch, and answers each
 // write-read with one input report carrying the chip's byte where the real
 // bridge puts it. Behind it sits one simulated chip. Faults of the link itself
-// (unplugged, stalled, short answers) can be injected for tests.
+// (unplugged, stalled, short or late answers) can be injected for tests.
 #pragma once
 
 #include "sim/sim_chip.h"
@@ -50,6 +50,11 @@ public:
     int openRefusal() const { return openError; }
     // The chip stops answering: reads return 0xFF as on a pulled-up bus.
     void setChipSilent(bool on) { chipSilent = on; }
+    // A slow bridge: the answer to each later write-read can be read only this
+    // long after its report (0: at once).
+    void delayAnswers(std::chrono::milliseconds delay) { answerDelay = delay; }
+    // Answers made but not yet read (ready or not).
+    size_t pendingAnswers() const { return answers.size(); }
 
     // Traffic: every output report received, in order (recording can be turned
     // off for long runs).
@@ -79,7 +84,11 @@ private:
     void countReport();
 
     SimulatedChip simChip;
-    std::deque<std::vector<uint8_t>> answers;
+    struct Answer {
+        std::chrono::steady_clock::time_point ready;
+        std::vector<uint8_t> bytes;
+    };
+    std::deque<Answer> answers;
     std::vector<std::vector<uint8_t>> received;
     bool enLine = false;
     bool pvinSwitch = true; // the supply switch is on at power-up
@@ -88,6 +97,7 @@ private:
     bool chipSilent = false;
     bool recording = true;
     int answerLength = -1;
+    std::chrono::milliseconds answerDelay{0};
     int openError = 0;
     long unplugCountdown = -1;
     long stallCountdown = -1;

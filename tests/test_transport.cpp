@@ -115,6 +115,23 @@ private Q_SLOTS:
         QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
     }
 
+    // hidraw keeps every input report for the reader until it is read, so an
+    // answer that comes after its write-read timed out is still queued when the
+    // next write-read waits for its own.
+    void aLateAnswerIsNotTakenForTheNextOne() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        PIC pic(nullptr, false);
+        pic.writeEN(1);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3")); // VIN code 179
+        bridge.delayAnswers(std::chrono::milliseconds(1300));
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x01}), 1); }),
+                 QString("Error during USB read: 110"));
+        bridge.delayAnswers(std::chrono::milliseconds(0));
+        QTest::qWait(500); // the late VIN answer arrives meanwhile
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+    }
+
     void traceEchoesTransfersToStandardOutput() {
         SimulatedBridge &bridge = startSimulation("QM4434");
         bridge.chip().setInputVoltage(1.8);

@@ -4,7 +4,9 @@
 # Debian 12 machine as root (or with sudo).
 set -eu
 
-PACKAGES="build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev"
+# The virtual-machine test also needs QEMU, a static busybox, cpio and xz.
+PACKAGES="build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
+    qemu-system-x86 busybox-static cpio xz-utils"
 
 missing=""
 for p in $PACKAGES; do

@@ -1,0 +1,499 @@
+// The virtual bridge without a kernel: the test plays the kernel's side of
+// /dev/uhid over a socket pair that keeps event boundaries, and checks the
+// device it creates, the answers, refusals, unplugging and stalling. The
+// program itself is run for its command line and its message without uhid.
+#include "test_support.h"
+#include "vbridge/virtual_bridge.h"
+
+#include <QProcess>
+#include <QtTest>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <linux/uhid.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The kernel's end of a virtual bridge running on its own thread.
+class FakeKernel {
+public:
+    explicit FakeKernel(const VirtualBridgeOptions &options) {
+        int fds[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0)
+            qFatal("socketpair failed");
+        kernel = fds[0];
+        device = fds[1];
+        VirtualBridgeOptions withoutSysfs = options;
+        withoutSysfs.uhidPath = "uhid-test";
+        withoutSysfs.hidrawClassDir.clear();
+        bridge = std::make_unique<VirtualBridge>(device, withoutSysfs, log);
+    }
+    ~FakeKernel() {
+        if (runner.joinable()) {
+            bridge->requestStop();
+            runner.join();
+        }
+        closeKernel();
+        close(device);
+    }
+
+    bool create() {
+        std::string error;
+        return bridge->create(error);
+    }
+    // Creates the device, takes its UHID_CREATE2 and starts the bridge.
+    bool plugIn() {
+        uhid_event created;
+        if (!create() || !receive(created) || created.type != UHID_CREATE2)
+            return false;
+        start();
+        return true;
+    }
+    void start() {
+        runner = std::thread([this] {
+            end = bridge->run(error);
+            done = true;
+        });
+    }
+    // Waits for the bridge's run to end (at most 5 s).
+    bool finished() {
+        for (int i = 0; i < 500 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done)
+            return false;
+        runner.join();
+        return true;
+    }
+
+    void send(const uhid_event &event) {
+        QCOMPARE(::write(kernel, &event, sizeof event), ssize_t(sizeof event));
+    }
+    void sendOutput(const std::vector<uint8_t> &data, uint8_t type = UHID_OUTPUT_REPORT) {
+        uhid_event event;
+        std::memset(&event, 0, sizeof event);
+        event.type = UHID_OUTPUT;
+        event.u.output.size = uint16_t(data.size());
+        event.u.output.rtype = type;
+        std::copy(data.begin(), data.end(), event.u.output.data);
+        send(event);
+    }
+    void sendSimple(uint32_t type) {
+        uhid_event event;
+        std::memset(&event, 0, sizeof event);
+        event.type = type;
+        send(event);
+    }
+    // The next event from the bridge, or false after timeoutMs.
+    bool receive(uhid_event &event, int timeoutMs = 3000) {
+        pollfd fd = {kernel, POLLIN, 0};
+        if (poll(&fd, 1, timeoutMs) != 1)
+            return false;
+        std::memset(&event, 0, sizeof event);
+        return ::read(kernel, &event, sizeof event) > 0;
+    }
+    // The next event's description: "input: <hex>" (trailing zeros dropped, with
+    // the size), "destroy", "get-report-reply id err", ... or "nothing".
+    QString next(int timeoutMs = 3000) {
+        uhid_event event;
+        if (!receive(event, timeoutMs))
+            return "nothing";
+        switch (event.type) {
+        case UHID_INPUT2: {
+            std::vector<uint8_t> data(event.u.input2.data,
+                                      event.u.input2.data + event.u.input2.size);
+            size_t shown = data.size();
+            while (shown > 0 && data[shown - 1] == 0)
+                --shown;
+            return QString("input %1: %2")
+                .arg(data.size())
+                .arg(hex(std::vector<uint8_t>(data.begin(), data.begin() + shown)));
+        }
+        case UHID_DESTROY:
+            return "destroy";
+        case UHID_GET_REPORT_REPLY:
+            return QString("get-report-reply %1 %2")
+                .arg(event.u.get_report_reply.id)
+                .arg(event.u.get_report_reply.err);
+        case UHID_SET_REPORT_REPLY:
+            return QString("set-report-reply %1 %2")
+                .arg(event.u.set_report_reply.id)
+                .arg(event.u.set_report_reply.err);
+        default:
+            return QString("event %1").arg(event.type);
+        }
+    }
+    void closeKernel() {
+        if (kernel >= 0)
+            close(kernel);
+        kernel = -1;
+    }
+
+    std::ostringstream log;
+    std::unique_ptr<VirtualBridge> bridge;
+    std::string error;
+    VirtualBridge::End end = VirtualBridge::End::Failed;
+
+private:
+    std::atomic<bool> done{false};
+    int kernel = -1;
+    int device = -1;
+    std::thread runner;
+};
+
+std::vector<uint8_t> report(std::initializer_list<int> head, size_t size) {
+    std::vector<uint8_t> data(size, 0);
+    std::copy(head.begin(), head.end(), data.begin());
+    return data;
+}
+
+// The 65-byte form the kernel hands over, and the bare 64 bytes.
+const std::vector<uint8_t> EN_HIGH = report({0x00, 0x30, 0x01, 0x01}, 65);
+const std::vector<uint8_t> READ_CHIP_ID = report({0x00, 0xF3, 0x04, 0x22, 0x13, 0x23, 0x01}, 65);
+const std::vector<uint8_t> READ_CHIP_ID_64 = report({0xF3, 0x04, 0x22, 0x13, 0x23, 0x01}, 64);
+
+QString run(const QStringList &arguments, int &status, QString &errors) {
+    QProcess process;
+    process.start(VBRIDGE_PROGRAM, arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+} // namespace
+
+class VirtualBridgeTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void createsAUsbHidDeviceOfTheBridge() {
+        FakeKernel kernel({});
+        QVERIFY(kernel.create());
+        uhid_event event;
+        QVERIFY(kernel.receive(event));
+        QCOMPARE(event.type, uint32_t(UHID_CREATE2));
+        const uhid_create2_req &req = event.u.create2;
+        QCOMPARE(QString(reinterpret_cast<const char *>(req.name)),
+                 QString("QM44xxC evaluation board (virtual)"));
+        QCOMPARE(QString(reinterpret_cast<const char *>(req.phys)),
+                 QString("qm44xx-virtual-bridge"));
+        QCOMPARE(QString(reinterpret_cast<const char *>(req.uniq)),
+                 QString::fromStdString(kernel.bridge->uniq()));
+        QVERIFY(kernel.bridge->uniq().rfind("qm44xx-virtual-", 0) == 0);
+        QCOMPARE(req.bus, uint16_t(BUS_USB));
+        QCOMPARE(req.vendor, uint32_t(0x04D8));
+        QCOMPARE(req.product, uint32_t(0xF02A));
+        QCOMPARE(req.version, uint32_t(0x0100));
+        const std::vector<uint8_t> descriptor(req.rd_data, req.rd_data + req.rd_size);
+        // Vendor page 0xFF00, one application collection, 64 input bytes and 64
+        // output bytes of 8 bits, no report ID item (0x85).
+        QCOMPARE(hex(descriptor), QString("06 00 ff 09 01 a1 01 15 00 26 ff 00 75 08 95 40 "
+                                          "09 01 81 02 95 40 09 01 91 02 c0"));
+        QCOMPARE(descriptor, bridgeReportDescriptor());
+    }
+
+    void namesTheDeviceAsAsked() {
+        VirtualBridgeOptions options;
+        options.name = "bench board";
+        FakeKernel kernel(options);
+        QVERIFY(kernel.create());
+        uhid_event event;
+        QVERIFY(kernel.receive(event));
+        QCOMPARE(QString(reinterpret_cast<const char *>(event.u.create2.name)),
+                 QString("bench board"));
+    }
+
+    void answersReportsOfBothForms() {
+        VirtualBridgeOptions options;
+        options.verbose = true;
+        FakeKernel kernel(options);
+        QVERIFY(kernel.plugIn());
+        kernel.sendSimple(UHID_START);
+        kernel.sendSimple(UHID_OPEN);
+        kernel.sendOutput(EN_HIGH);
+        // The chip's ID (QM4434: 0x34) comes back as 64 bytes without report ID.
+        kernel.sendOutput(READ_CHIP_ID);
+        QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
+        QVERIFY(kernel.bridge->simulated().en());
+        kernel.sendOutput(READ_CHIP_ID_64);
+        QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
+        // Reports of other types are not the bridge's.
+        kernel.sendOutput(READ_CHIP_ID, UHID_FEATURE_REPORT);
+        QCOMPARE(kernel.next(200), QString("nothing"));
+        kernel.bridge->requestStop();
+        QCOMPARE(kernel.next(), QString("destroy"));
+        QVERIFY(kernel.finished());
+        QCOMPARE(int(kernel.end), int(VirtualBridge::End::Stopped));
+        QCOMPARE(kernel.bridge->reportCount(), 3L);
+        QCOMPARE(QString::fromStdString(kernel.log.str()),
+                 QString("qm44xx-virtual-bridge: started by the kernel\n"
+                         "qm44xx-virtual-bridge: QM4434 plugged in\n"
+                         "qm44xx-virtual-bridge: opened\n"
+                         "qm44xx-virtual-bridge: output report (65 bytes): 00 30 01 01 + zeros\n"
+                         "qm44xx-virtual-bridge: output report (65 bytes): 00 f3 04 22 13 23 "
+                         "01 + zeros\n"
+                         "qm44xx-virtual-bridge: input report (64 bytes): f3 01 34 + zeros\n"
+                         "qm44xx-virtual-bridge: output report (64 bytes): f3 04 22 13 23 01 "
+                         "+ zeros\n"
+                         "qm44xx-virtual-bridge: input report (64 bytes): f3 01 34 + zeros\n"
+                         "qm44xx-virtual-bridge: ignored a report of type 0\n"
+                         "qm44xx-virtual-bridge: stopped after 3 reports\n"));
+    }
+
+    void answersWithTheChosenModel() {
+        VirtualBridgeOptions options;
+        options.model = "QM4411";
+        FakeKernel kernel(options);
+        QVERIFY(kernel.plugIn());
+        kernel.sendOutput(EN_HIGH);
+        // QM4411 sits at 0x19 with ID 0x11; 0x11 (the QM4434's address) is silent.
+        kernel.sendOutput(report({0x00, 0xF3, 0x04, 0x32, 0x13, 0x33, 0x01}, 65));
+        QCOMPARE(kernel.next(), QString("input 64: f3 01 11"));
+        kernel.sendOutput(READ_CHIP_ID);
+        QCOMPARE(kernel.next(), QString("input 64: f3 01 ff"));
+    }
+
+    void refusesFeatureRequestsAtOnce() {
+        FakeKernel kernel({});
+        QVERIFY(kernel.plugIn());
+        uhid_event event;
+        std::memset(&event, 0, sizeof event);
+        event.type = UHID_GET_REPORT;
+        event.u.get_report.id = 7;
+        kernel.send(event);
+        QCOMPARE(kernel.next(), QString("get-report-reply 7 %1").arg(EIO));
+        std::memset(&event, 0, sizeof event);
+        event.type = UHID_SET_REPORT;
+        event.u.set_report.id = 9;
+        event.u.set_report.size = 3;
+        kernel.send(event);
+        QCOMPARE(kernel.next(), QString("set-report-reply 9 %1").arg(EIO));
+    }
+
+    void unplugsAfterTheLastReportAnswered() {
+        VirtualBridgeOptions options;
+        options.unplugAfterReports = 2;
+        FakeKernel kernel(options);
+        QVERIFY(kernel.plugIn());
+        kernel.sendOutput(EN_HIGH);
+        kernel.sendOutput(READ_CHIP_ID);
+        QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
+        QCOMPARE(kernel.next(), QString("destroy"));
+        QVERIFY(kernel.finished());
+        QCOMPARE(int(kernel.end), int(VirtualBridge::End::Unplugged));
+        QCOMPARE(QString::fromStdString(kernel.log.str()),
+                 QString("qm44xx-virtual-bridge: unplugged after 2 reports\n"));
+    }
+
+    void unplugsAfterATime() {
+        VirtualBridgeOptions options;
+        options.unplugAfterMs = 150;
+        FakeKernel kernel(options);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(kernel.plugIn());
+        kernel.sendOutput(EN_HIGH);
+        QCOMPARE(kernel.next(), QString("destroy"));
+        QVERIFY(timer.elapsed() >= 140);
+        QVERIFY(kernel.finished());
+        QCOMPARE(int(kernel.end), int(VirtualBridge::End::Unplugged));
+        QCOMPARE(kernel.bridge->reportCount(), 1L);
+    }
+
+    void unplugsAndStallsOnRequest() {
+        FakeKernel kernel({});
+        QVERIFY(kernel.plugIn());
+        kernel.sendOutput(EN_HIGH);
+        kernel.sendOutput(READ_CHIP_ID);
+        QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
+        kernel.bridge->requestStall();
+        // The stall is seen before the next report: it goes unanswered.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        kernel.sendOutput(READ_CHIP_ID);
+        QCOMPARE(kernel.next(300), QString("nothing"));
+        kernel.bridge->requestUnplug();
+        QCOMPARE(kernel.next(), QString("destroy"));
+        QVERIFY(kernel.finished());
+        QCOMPARE(int(kernel.end), int(VirtualBridge::End::Unplugged));
+        QCOMPARE(kernel.bridge->reportCount(), 3L);
+    }
+
+    void stallsAfterReportsAndAfterATime() {
+        VirtualBridgeOptions options;
+        options.stallAfterReports = 2;
+        FakeKernel counted(options);
+        QVERIFY(counted.plugIn());
+        counted.sendOutput(EN_HIGH);
+        counted.sendOutput(READ_CHIP_ID); // the second report is still answered
+        QCOMPARE(counted.next(), QString("input 64: f3 01 34"));
+        counted.sendOutput(READ_CHIP_ID);
+        QCOMPARE(counted.next(300), QString("nothing"));
+
+        options = VirtualBridgeOptions();
+        options.stallAfterMs = 100;
+        FakeKernel timed(options);
+        QVERIFY(timed.plugIn());
+        timed.sendOutput(EN_HIGH);
+        timed.sendOutput(READ_CHIP_ID);
+        QCOMPARE(timed.next(), QString("input 64: f3 01 34"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        timed.sendOutput(READ_CHIP_ID);
+        QCOMPARE(timed.next(300), QString("nothing"));
+    }
+
+    void answersLateWhenAsked() {
+        VirtualBridgeOptions options;
+        options.answerDelayMs = 300;
+        FakeKernel kernel(options);
+        QVERIFY(kernel.plugIn());
+        kernel.sendOutput(EN_HIGH);
+        QElapsedTimer timer;
+        timer.start();
+        kernel.sendOutput(READ_CHIP_ID);
+        QCOMPARE(kernel.next(150), QString("nothing"));
+        QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
+        QVERIFY(timer.elapsed() >= 290);
+    }
+
+    void refusesAnUnknownModel() {
+        VirtualBridgeOptions options;
+        options.model = "QM9999";
+        std::ostringstream log;
+        QCOMPARE(thrown([&] { VirtualBridge bridge(-1, options, log); }),
+                 QString("Unknown chip model \"QM9999\" (known: QM4411, QM4422, QM4423, "
+                         "QM4433, QM4434)"));
+    }
+
+    void failsWhenUhidGoesAway() {
+        FakeKernel kernel({});
+        QVERIFY(kernel.plugIn());
+        kernel.closeKernel();
+        QVERIFY(kernel.finished());
+        QCOMPARE(int(kernel.end), int(VirtualBridge::End::Failed));
+        QCOMPARE(QString::fromStdString(kernel.error), QString("uhid-test closed"));
+    }
+
+    void normalisesOutputData() {
+        auto form = [](std::initializer_list<int> head, size_t size) {
+            const std::vector<uint8_t> data = report(head, size);
+            const std::vector<uint8_t> result = bridgeReportFromOutput(data.data(), data.size());
+            size_t shown = result.size();
+            while (shown > 0 && result[shown - 1] == 0)
+                --shown;
+            return QString("%1: %2")
+                .arg(result.size())
+                .arg(hex(std::vector<uint8_t>(result.begin(), result.begin() + shown)));
+        };
+        QCOMPARE(form({0x00, 0x30, 0x01, 0x01}, 65), QString("65: 00 30 01 01"));
+        QCOMPARE(form({0x30, 0x01, 0x01}, 64), QString("65: 00 30 01 01"));
+        // A short report with its report ID, and one without.
+        QCOMPARE(form({0x00, 0x30, 0x01, 0x01}, 4), QString("65: 00 30 01 01"));
+        QCOMPARE(form({0x30, 0x01, 0x01}, 3), QString("65: 00 30 01 01"));
+        // A numbered report is kept as it is (the bridge ignores it).
+        QCOMPARE(form({0x05, 0x30, 0x01, 0x01}, 65), QString("65: 05 30 01 01"));
+        // Longer data is cut to the report.
+        std::vector<uint8_t> longer(70, 0x41);
+        longer[0] = 0;
+        const std::vector<uint8_t> cut = bridgeReportFromOutput(longer.data(), longer.size());
+        QCOMPARE(cut.size(), size_t(65));
+        QCOMPARE(cut[0], uint8_t(0));
+        QCOMPARE(cut[64], uint8_t(0x41));
+        QCOMPARE(bridgeReportFromOutput(nullptr, 0), std::vector<uint8_t>(65, 0));
+    }
+
+    void parsesTheCommandLine() {
+        VirtualBridgeOptions options;
+        std::string error;
+        QCOMPARE(int(parseVirtualBridgeOptions({}, options, error)), int(OptionsResult::Run));
+        QCOMPARE(QString::fromStdString(options.model), QString("QM4434"));
+        QCOMPARE(QString::fromStdString(options.uhidPath), QString("/dev/uhid"));
+        QCOMPARE(options.unplugAfterReports, -1L);
+        QCOMPARE(options.unplugAfterMs, -1L);
+        QCOMPARE(options.stallAfterReports, -1L);
+        QCOMPARE(options.stallAfterMs, -1L);
+        QCOMPARE(options.answerDelayMs, 0L);
+        QVERIFY(!options.verbose);
+
+        QCOMPARE(int(parseVirtualBridgeOptions(
+                     {"--model", "QM4422", "--unplug-after-reports=40", "--unplug-after-ms", "2500",
+                      "--stall-after-reports", "0", "--stall-after-ms=7", "-v", "--uhid", "/tmp/u",
+                      "--name=bench", "--answer-delay-ms", "1300"},
+                     options, error)),
+                 int(OptionsResult::Run));
+        QCOMPARE(QString::fromStdString(options.model), QString("QM4422"));
+        QCOMPARE(options.unplugAfterReports, 40L);
+        QCOMPARE(options.unplugAfterMs, 2500L);
+        QCOMPARE(options.stallAfterReports, 0L);
+        QCOMPARE(options.stallAfterMs, 7L);
+        QCOMPARE(options.answerDelayMs, 1300L);
+        QVERIFY(options.verbose);
+        QCOMPARE(QString::fromStdString(options.uhidPath), QString("/tmp/u"));
+        QCOMPARE(QString::fromStdString(options.name), QString("bench"));
+        QCOMPARE(int(parseVirtualBridgeOptions({"--model=QM4411"}, options, error)),
+                 int(OptionsResult::Run));
+        QCOMPARE(QString::fromStdString(options.model), QString("QM4411"));
+
+        QCOMPARE(int(parseVirtualBridgeOptions({"-v", "--help"}, options, error)),
+                 int(OptionsResult::Help));
+
+        auto refused = [](const std::vector<std::string> &arguments) {
+            VirtualBridgeOptions ignored;
+            std::string text;
+            if (parseVirtualBridgeOptions(arguments, ignored, text) != OptionsResult::Error)
+                return QString("(accepted)");
+            return QString::fromStdString(text);
+        };
+        QCOMPARE(refused({"--fast"}), QString("unknown option --fast"));
+        QCOMPARE(refused({"--simulate=QM4434"}), QString("unknown option --simulate=QM4434"));
+        QCOMPARE(refused({"--model"}), QString("--model needs a value"));
+        QCOMPARE(refused({"--model", "QM9999"}),
+                 QString("unknown chip model \"QM9999\" (known: QM4411, QM4422, QM4423, "
+                         "QM4433, QM4434)"));
+        QCOMPARE(refused({"--unplug-after-reports", "-3"}),
+                 QString("--unplug-after-reports needs a whole number, not \"-3\""));
+        QCOMPARE(refused({"--stall-after-ms=1.5"}),
+                 QString("--stall-after-ms needs a whole number, not \"1.5\""));
+        QCOMPARE(refused({"--unplug-after-ms="}),
+                 QString("--unplug-after-ms needs a whole number, not \"\""));
+    }
+
+    void programSaysWhatItNeedsWithoutUhid() {
+        int status = 0;
+        QString errors;
+        QString output = run({"--uhid", "/nonexistent/uhid"}, status, errors);
+        QCOMPARE(status, 1);
+        QCOMPARE(output, QString());
+        QCOMPARE(errors, QString("qm44xx-virtual-bridge: cannot open /nonexistent/uhid (No such "
+                                 "file or directory): it needs the uhid kernel module (sudo "
+                                 "modprobe uhid) and root or read-write access to "
+                                 "/nonexistent/uhid\n"));
+        QCOMPARE(QString::fromStdString(uhidOpenFailure("/dev/uhid", EACCES)),
+                 QString("qm44xx-virtual-bridge: cannot open /dev/uhid (Permission denied): it "
+                         "needs the uhid kernel module (sudo modprobe uhid) and root or "
+                         "read-write access to /dev/uhid"));
+
+        output = run({"--model", "QM1"}, status, errors);
+        QCOMPARE(status, 2);
+        QCOMPARE(errors, QString("qm44xx-virtual-bridge: unknown chip model \"QM1\" (known: "
+                                 "QM4411, QM4422, QM4423, QM4433, QM4434) (see --help)\n"));
+
+        output = run({"--help"}, status, errors);
+        QCOMPARE(status, 0);
+        QCOMPARE(errors, QString());
+        QCOMPARE(output, QString::fromStdString(virtualBridgeUsage()));
+        QVERIFY(output.startsWith("Usage: qm44xx-virtual-bridge [options]\n"));
+        QVERIFY(output.contains("  --unplug-after-reports N   unplug after answering N output "
+                                "reports\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(VirtualBridgeTest)
+#include "test_virtual_bridge.moc"

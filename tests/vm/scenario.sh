@@ -1,0 +1,294 @@
+#!/bin/sh
+# Runs inside the test VM (busybox sh, as root, in /tmp): the virtual bridge on
+# the kernel's uhid, and the project's programs against the real hidraw node.
+# Exits 0 when every check passed; the first failed check ends it.
+set -eu
+
+note() { echo "scenario: $*"; }
+fail() {
+    echo "scenario: FAIL: $*"
+    exit 1
+}
+show() {
+    echo "--- $1:"
+    cat "$1"
+    echo "---"
+}
+# expect_line FILE LINE: FILE holds exactly this line.
+expect_line() {
+    grep -qxF "$2" "$1" || {
+        show "$1"
+        fail "no line \"$2\" in $1"
+    }
+}
+# expect_status NAME ACTUAL WANTED
+expect_status() {
+    [ "$2" -eq "$3" ] || fail "$1 exited with $2, not $3"
+}
+# Centiseconds since boot.
+now() { cut -d' ' -f1 /proc/uptime | tr -d .; }
+# wait_for FILE TEXT: until FILE holds TEXT (at most 20 s).
+wait_for() {
+    i=0
+    until grep -qF "$2" "$1" 2>/dev/null; do
+        i=$((i + 1))
+        [ "$i" -le 400 ] || {
+            show "$1"
+            fail "\"$2\" did not appear in $1"
+        }
+        sleep 0.05
+    done
+}
+
+# start_bridge OPTION...: starts a virtual bridge, waits for its hidraw node;
+# sets VB (its process), LOG and NODE.
+RUN=0
+start_bridge() {
+    RUN=$((RUN + 1))
+    LOG=/tmp/bridge$RUN.log
+    qm44xx-virtual-bridge "$@" >"$LOG" 2>&1 &
+    VB=$!
+    wait_for "$LOG" " plugged in as /dev/hidraw"
+    NODE=$(sed -n 's/^qm44xx-virtual-bridge: .* plugged in as \(\/dev\/hidraw[0-9]*\)$/\1/p' "$LOG")
+    [ -c "$NODE" ] || fail "no device node $NODE"
+}
+# end_bridge HOW: waits for the bridge to end (HOW: unplugged or stopped) and
+# checks that it took its node with it.
+end_bridge() {
+    status=0
+    wait "$VB" || status=$?
+    expect_status qm44xx-virtual-bridge "$status" 0
+    grep -q "^qm44xx-virtual-bridge: $1 after [0-9]* reports\$" "$LOG" || {
+        show "$LOG"
+        fail "the bridge was not $1"
+    }
+    [ ! -e "$NODE" ] || fail "$NODE still there after the bridge was $1"
+}
+stop_bridge() {
+    kill -TERM "$VB"
+    end_bridge stopped
+}
+# run_probe OUT ARGS...: runs vm_probe in the foreground; sets STATUS.
+run_probe() {
+    out=$1
+    shift
+    STATUS=0
+    vm_probe "$@" >"$out" 2>&1 || STATUS=$?
+}
+
+# run_ctl ARGS...: runs qm44xx-ctl in the foreground into /tmp/ctl.out and
+# /tmp/ctl.err; sets STATUS.
+run_ctl() {
+    STATUS=0
+    qm44xx-ctl "$@" >/tmp/ctl.out 2>/tmp/ctl.err || STATUS=$?
+}
+# expect_ctl ARGS...: runs qm44xx-ctl and wants it to succeed.
+expect_ctl() {
+    run_ctl "$@"
+    [ "$STATUS" -eq 0 ] || {
+        show /tmp/ctl.out
+        show /tmp/ctl.err
+    }
+    expect_status "qm44xx-ctl $*" "$STATUS" 0
+}
+
+[ -c /dev/uhid ] || fail "no /dev/uhid"
+
+note "qm44xx-ctl on the virtual board: power on, detect, set an output, telemetry"
+start_bridge
+expect_ctl power on
+expect_ctl detect
+printf 'chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n' >/tmp/detect.want
+cmp -s /tmp/ctl.out /tmp/detect.want || {
+    show /tmp/ctl.out
+    fail "qm44xx-ctl detect did not describe the QM4434"
+}
+expect_ctl set vout 1 0.9
+expect_ctl set enable 1 on
+expect_ctl telemetry
+expect_line /tmp/ctl.out "VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V  VR3 0.0000 V"
+expect_ctl status
+[ "$(grep -c ': *OK$' /tmp/ctl.out)" -eq 12 ] && [ "$(wc -l </tmp/ctl.out)" -eq 12 ] || {
+    show /tmp/ctl.out
+    fail "qm44xx-ctl status did not report twelve flags OK"
+}
+
+note "qm44xx-ctl saves the settings and loads them back"
+expect_ctl save /tmp/settings.cfg
+expect_line /tmp/settings.cfg "chip = QM4434"
+expect_line /tmp/settings.cfg "vout = 0.8981"
+expect_line /tmp/settings.cfg "enable = on"
+expect_ctl "set vout 1 1.1; set enable 2 on; telemetry"
+expect_line /tmp/ctl.out "VIN 1.801 V  temperature 31.76 C  VR1 1.0990 V  VR2 0.7505 V  VR3 0.0000 V"
+expect_ctl load /tmp/settings.cfg
+expect_ctl telemetry --count 2 --interval 100
+[ "$(grep -cxF "VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V  VR3 0.0000 V" /tmp/ctl.out)" -eq 2 ] || {
+    show /tmp/ctl.out
+    fail "the loaded settings are not in effect"
+}
+expect_ctl save /tmp/again.cfg
+cmp -s /tmp/settings.cfg /tmp/again.cfg || fail "the settings saved after loading differ"
+
+note "qm44xx-ctl: unplugged during telemetry, exit 2 with the link's error within two seconds"
+qm44xx-ctl telemetry --interval 50 --count 0 >/tmp/telemetry.out 2>/tmp/telemetry.err &
+CTL=$!
+wait_for /tmp/telemetry.out "VIN 1.801 V"
+t0=$(now)
+kill -USR1 "$VB"
+STATUS=0
+wait "$CTL" || STATUS=$?
+t1=$(now)
+end_bridge unplugged
+expect_status "qm44xx-ctl telemetry (unplugged)" "$STATUS" 2
+grep -qx "qm44xx-ctl: Error during USB \(read\|write\): 19" /tmp/telemetry.err || {
+    show /tmp/telemetry.err
+    fail "not the unplugged board's error"
+}
+note "$(cat /tmp/telemetry.err), $((t1 - t0))0 ms after the unplug"
+[ $((t1 - t0)) -le 200 ] || fail "qm44xx-ctl's error came $((t1 - t0))0 ms after the unplug"
+run_ctl detect
+expect_status "qm44xx-ctl detect (no board)" "$STATUS" 2
+expect_line /tmp/ctl.err "qm44xx-ctl: Motherboard not found"
+
+note "only root may create a device"
+status=0
+su -s /bin/sh nobody -c qm44xx-virtual-bridge >/tmp/denied.out 2>&1 || status=$?
+expect_status "qm44xx-virtual-bridge as nobody" "$status" 1
+expect_line /tmp/denied.out "qm44xx-virtual-bridge: cannot open /dev/uhid (Permission denied): it needs the uhid kernel module (sudo modprobe uhid) and root or read-write access to /dev/uhid"
+
+note "the bridge appears as a USB HID device with its own hidraw node"
+start_bridge --verbose
+UEVENT=/sys/class/hidraw/${NODE#/dev/}/device/uevent
+expect_line "$UEVENT" "HID_ID=0003:000004D8:0000F02A"
+expect_line "$UEVENT" "HID_NAME=QM44xxC evaluation board (virtual)"
+expect_line "$UEVENT" "DRIVER=hid-generic"
+
+note "a session through hidapi and hidraw: power on, identify, set VR1, telemetry"
+run_probe /tmp/session.out session
+cat /tmp/session.out
+expect_status "vm_probe session" "$STATUS" 0
+expect_line /tmp/session.out "chip: QM4434, 3 outputs"
+expect_line /tmp/session.out "vout1: 0.8817 V"
+expect_line /tmp/session.out "vin: 1.801 V"
+expect_line /tmp/session.out "temperature: 28.6 C"
+expect_line /tmp/session.out "core status: 0x00"
+expect_line /tmp/session.out "EN low"
+# The kernel hands uhid the report ID 0 and the 64 bytes; answers go back as
+# 64 bytes without it.
+expect_line "$LOG" "qm44xx-virtual-bridge: output report (65 bytes): 00 30 01 01 + zeros"
+expect_line "$LOG" "qm44xx-virtual-bridge: output report (65 bytes): 00 f3 04 22 13 23 01 + zeros"
+expect_line "$LOG" "qm44xx-virtual-bridge: input report (64 bytes): f3 01 34 + zeros"
+expect_line "$LOG" "qm44xx-virtual-bridge: output report (65 bytes): 00 30 01 + zeros"
+
+note "a user without access to the node is refused, and served once given access"
+status=0
+su -s /bin/sh nobody -c "vm_probe session" >/tmp/nobody.out 2>&1 || status=$?
+expect_status "vm_probe as nobody" "$status" 2
+expect_line /tmp/nobody.out "error: Error opening motherboard USB connection: 13"
+chmod 0666 "$NODE"
+status=0
+su -s /bin/sh nobody -c "vm_probe session" >/tmp/nobody.out 2>&1 || status=$?
+expect_status "vm_probe as nobody with access" "$status" 0
+expect_line /tmp/nobody.out "chip: QM4434, 3 outputs"
+stop_bridge
+
+note "unplugged during telemetry: exit 2 with the link's error, within two seconds"
+start_bridge
+vm_probe loop >/tmp/loop.out 2>&1 &
+PROBE=$!
+wait_for /tmp/loop.out looping
+sleep 0.3
+t0=$(now)
+kill -USR1 "$VB"
+STATUS=0
+wait "$PROBE" || STATUS=$?
+t1=$(now)
+end_bridge unplugged
+cat /tmp/loop.out
+expect_status "vm_probe loop" "$STATUS" 2
+grep -qx "error: Error during USB \(read\|write\): 19" /tmp/loop.out || fail "not the unplugged board's error"
+note "the error came $((t1 - t0))0 ms after the unplug"
+[ $((t1 - t0)) -le 200 ] || fail "the error came $((t1 - t0))0 ms after the unplug"
+
+note "stalled during telemetry: the read times out after one second"
+start_bridge
+vm_probe loop >/tmp/stall.out 2>&1 &
+PROBE=$!
+wait_for /tmp/stall.out looping
+t0=$(now)
+kill -USR2 "$VB"
+STATUS=0
+wait "$PROBE" || STATUS=$?
+t1=$(now)
+expect_status "vm_probe loop (stalled)" "$STATUS" 2
+expect_line /tmp/stall.out "error: Error during USB read: 110"
+note "the time-out came $((t1 - t0))0 ms after the stall"
+[ $((t1 - t0)) -ge 100 ] && [ $((t1 - t0)) -le 300 ] || fail "the time-out came $((t1 - t0))0 ms after the stall"
+stop_bridge
+
+note "unplugged while a read waits: the read fails at once with ENODEV"
+start_bridge
+vm_probe loop >/tmp/waiting.out 2>&1 &
+PROBE=$!
+wait_for /tmp/waiting.out looping
+kill -USR2 "$VB"
+sleep 0.3
+t0=$(now)
+kill -USR1 "$VB"
+STATUS=0
+wait "$PROBE" || STATUS=$?
+t1=$(now)
+end_bridge unplugged
+expect_status "vm_probe loop (waiting)" "$STATUS" 2
+expect_line /tmp/waiting.out "error: Error during USB read: 19"
+[ $((t1 - t0)) -lt 70 ] || fail "the read failed $((t1 - t0))0 ms after the unplug"
+
+note "a write to an unplugged bridge fails with ENODEV"
+start_bridge
+vm_probe wait-write /tmp/go >/tmp/write.out 2>&1 &
+PROBE=$!
+wait_for /tmp/write.out open
+kill -USR1 "$VB"
+end_bridge unplugged
+touch /tmp/go
+STATUS=0
+wait "$PROBE" || STATUS=$?
+expect_status "vm_probe wait-write" "$STATUS" 2
+expect_line /tmp/write.out "error: Error during USB write: 19"
+
+note "--unplug-after-reports 5 unplugs after the fifth report"
+start_bridge --unplug-after-reports 5
+run_probe /tmp/five.out session
+end_bridge unplugged
+expect_status "vm_probe session (5 reports)" "$STATUS" 2
+expect_line "$LOG" "qm44xx-virtual-bridge: unplugged after 5 reports"
+grep -qx "error: Error during USB \(read\|write\): 19" /tmp/five.out || {
+    show /tmp/five.out
+    fail "not the unplugged board's error"
+}
+
+note "--stall-after-reports 3 stops answering after the third report"
+start_bridge --stall-after-reports 3 --model QM4411
+run_probe /tmp/three.out session
+expect_status "vm_probe session (stall after 3)" "$STATUS" 2
+expect_line /tmp/three.out "error: Error during USB read: 110"
+stop_bridge
+
+note "a late answer is not taken for the next request's"
+# The VIN answer comes 0.3 s after its read timed out; the chip ID read half a
+# second later must wait for its own answer (and time out) rather than take it.
+start_bridge --answer-delay-ms 1300
+run_probe /tmp/late.out late
+expect_status "vm_probe late" "$STATUS" 0
+expect_line /tmp/late.out "register 0x01: error: Error during USB read: 110"
+expect_line /tmp/late.out "register 0x13: error: Error during USB read: 110"
+stop_bridge
+
+note "--unplug-after-ms 4000 unplugs by itself"
+start_bridge --unplug-after-ms 4000 --model QM4411
+run_probe /tmp/model.out session
+expect_status "vm_probe session (QM4411)" "$STATUS" 0
+expect_line /tmp/model.out "chip: QM4411, 1 outputs"
+end_bridge unplugged
+
+note "all checks passed"
