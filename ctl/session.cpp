@@ -190,13 +190,30 @@ void Session::detect() {
     out << formatDetect(activeChip);
 }
 
+void Session::confirmChipAnswers(IvrDevice &device) {
+    // A bus where nothing answers reads all ones. The chip's ID tells a silent
+    // chip from readings that really are at full scale.
+    if (device.read_register(reg::CHIP_ID, true, false) == activeChip.chip_id)
+        return;
+    throw CommandError{EXIT_BOARD,
+                       "the chip stopped answering: " + activeChip.chip_name + " at " +
+                           hex2(uint8_t(device.i2c_address)) +
+                           " reads 0xff (is EN high and PVIN on?)",
+                       std::string()};
+}
+
 void Session::status() {
     IvrDevice &device = chip();
     const uint8_t core = device.read_core_status();
     std::vector<uint8_t> regulators;
-    for (int vr = 1; vr <= activeChip.regulator_count; ++vr)
+    bool allOnes = (core & 0x3F) == 0x3F;
+    for (int vr = 1; vr <= activeChip.regulator_count; ++vr) {
         regulators.push_back(
             device.read_page_status(pageOfRegulator(vr, activeChip.regulator_count)));
+        allOnes = allOnes && regulators.back() == 0xFF;
+    }
+    if (allOnes)
+        confirmChipAnswers(device);
     out << formatStatus(core, regulators);
 }
 
@@ -218,6 +235,9 @@ void Session::telemetry(const TelemetryOptions &options) {
             sample.temperature += device.read_temperature();
             for (size_t p = 0; p < pages.size(); ++p)
                 sample.vout[p] += device.read_vout(pages[p]);
+            if (device.register_cache[reg::VIN] == 0xFF &&
+                device.register_cache[reg::TEMPERATURE] == 0xFF)
+                confirmChipAnswers(device);
         }
         const double n = double(options.average);
         sample.vin /= n;

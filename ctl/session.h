@@ -56,6 +56,7 @@ private:
     IvrDevice &chip();
     int pageOf(const Command &command);
     void verifyRegisters(const std::vector<uint8_t> &addresses);
+    void confirmChipAnswers(IvrDevice &device);
     std::string timestamp() const;
 
     void power(bool on);

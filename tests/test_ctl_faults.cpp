@@ -69,6 +69,16 @@ private Q_SLOTS:
             << "short" << 2 << "qm44xx-ctl: Error during USB read: 5\n";
         QTest::newRow("polling, empty answer") << "polling"
                                                << "empty" << 2 << read110;
+        QTest::newRow("polling, chip silent")
+            << "polling"
+            << "silent" << 2
+            << "qm44xx-ctl: the chip stopped answering: QM4434 at 0x11 reads 0xff (is EN high and "
+               "PVIN on?)\n";
+        QTest::newRow("status, chip silent")
+            << "status"
+            << "silent" << 2
+            << "qm44xx-ctl: line 2: the chip stopped answering: QM4434 at 0x11 reads 0xff (is EN "
+               "high and PVIN on?)\n";
         QTest::newRow("commit, unplugged")
             << "commit"
             << "unplug" << 2 << "qm44xx-ctl: line 2: Error during USB write: 19\n";
@@ -124,12 +134,15 @@ private Q_SLOTS:
             };
         }
         // Commit and close: commands typed one by one; the fault comes before line 2.
-        TypedLines typed(stage == "commit" ? QStringList{"power on", "set vout 1 0.9", "status"}
-                                           : QStringList{"power on", "power off"},
-                         [&](int line) {
-                             if (line == 1)
-                                 inject();
-                         });
+        QStringList lines = {"power on", "power off"};
+        if (stage == "commit")
+            lines = QStringList{"power on", "set vout 1 0.9", "status"};
+        if (stage == "status")
+            lines = QStringList{"power on", "status"};
+        TypedLines typed(lines, [&](int line) {
+            if (line == 1)
+                inject();
+        });
         std::istream in(&typed);
         std::ostringstream out, err;
         QCOMPARE(ctl::run(args, in, out, err, environment), exitCode);
