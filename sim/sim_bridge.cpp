@@ -8,6 +8,13 @@
 
 SimulatedBridge::SimulatedBridge(const ChipDescriptor &model) : simChip(model) {}
 
+void SimulatedBridge::goAway() {
+    unplugged = true;
+    // Answers not yet read go with the board: a replugged board starts afresh
+    // instead of handing over an answer to an earlier question.
+    answers.clear();
+}
+
 void SimulatedBridge::unplugAfter(std::chrono::milliseconds delay) {
     unplugDeadlineSet = true;
     unplugDeadline = std::chrono::steady_clock::now() + delay;
@@ -15,7 +22,7 @@ void SimulatedBridge::unplugAfter(std::chrono::milliseconds delay) {
 
 bool SimulatedBridge::present() {
     if (unplugDeadlineSet && std::chrono::steady_clock::now() >= unplugDeadline) {
-        unplugged = true;
+        goAway();
         unplugDeadlineSet = false;
     }
     return !unplugged;
@@ -24,7 +31,7 @@ bool SimulatedBridge::present() {
 void SimulatedBridge::unplugAfterReports(long n) {
     unplugCountdown = n;
     if (n <= 0)
-        unplugged = true;
+        goAway();
 }
 
 void SimulatedBridge::stallAfterReports(long n) {
@@ -36,7 +43,7 @@ void SimulatedBridge::stallAfterReports(long n) {
 void SimulatedBridge::countReport() {
     ++reportsSeen;
     if (unplugCountdown > 0 && --unplugCountdown == 0)
-        unplugged = true;
+        goAway();
     if (stallCountdown > 0 && --stallCountdown == 0)
         stalled = true;
 }

@@ -32,7 +32,7 @@ public:
 
     // Link faults. The countdowns let n more reports through (the n-th still
     // answered), then the fault sets in.
-    void unplug() { unplugged = true; }
+    void unplug() { goAway(); }
     void replug() { unplugged = false; }
     void unplugAfterReports(long n);
     void unplugAfter(std::chrono::milliseconds delay);
@@ -70,6 +70,7 @@ private:
     bool chipPowered() const { return enLine && pvinSwitch; }
     bool chipAnswers(uint8_t addressByte) const;
     void setLines(bool en, bool pvin);
+    void goAway(); // unplugged from now on
     void handle(const uint8_t *report);
     void countReport();
 

@@ -123,6 +123,29 @@ private Q_SLOTS:
         QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
     }
 
+    // Regression (found by fuzz_device_operations): the answer to a write-read
+    // whose board went away after taking the report stayed queued, and after a
+    // replug every read returned the answer to the question before it.
+    void aReplugLeavesNoStaleAnswer() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        PIC pic(nullptr, false);
+        pic.writeEN(1);
+        bridge.unplugAfterReports(1);
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 19"));
+        bridge.replug();
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+
+        // The same when the board is pulled with an answer waiting.
+        const uint8_t report[65] = {0, 0xF3, 4, 0x22, 0x13, 0x23, 1};
+        int error = 0;
+        QCOMPARE(bridge.receive(report, sizeof report, error), 65);
+        bridge.unplug();
+        bridge.replug();
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x02}), 1)), QString("7b"));
+    }
+
     void traceEchoesTransfersToStandardOutput() {
         SimulatedBridge &bridge = startSimulation("QM4434");
         bridge.chip().setInputVoltage(1.8);
