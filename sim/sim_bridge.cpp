@@ -69,7 +69,8 @@ int SimulatedBridge::readAnswer(uint8_t *out, size_t length, int timeoutMs, int 
         return -1;
     }
     if (answers.empty()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::max(timeoutMs, 0)));
+        if (timeoutWait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::max(timeoutMs, 0)));
         return 0;
     }
     std::vector<uint8_t> answer = std::move(answers.front());
@@ -77,6 +78,11 @@ int SimulatedBridge::readAnswer(uint8_t *out, size_t length, int timeoutMs, int 
     const size_t n = std::min(length, answer.size());
     std::copy_n(answer.begin(), n, out);
     return int(n);
+}
+
+void SimulatedBridge::replaceNextAnswer(std::vector<uint8_t> bytes) {
+    replacement = std::move(bytes);
+    answerReplaced = true;
 }
 
 bool SimulatedBridge::chipAnswers(uint8_t addressByte) const {
@@ -119,10 +125,14 @@ void SimulatedBridge::handle(const uint8_t *report) {
         const size_t fits = std::min<size_t>(readCount, INPUT_REPORT_SIZE - 2);
         for (size_t i = 0; i < fits; ++i)
             answer[2 + i] = answering ? simChip.i2cRead() : 0xFF;
+        if (answerReplaced) {
+            answer = std::move(replacement);
+            answerReplaced = false;
+        } else if (answerLength >= 0) {
+            answer.resize(std::min<size_t>(answerLength, answer.size()));
+        }
         if (stalled)
             return;
-        if (answerLength >= 0)
-            answer.resize(std::min<size_t>(answerLength, answer.size()));
         answers.push_back(std::move(answer));
         return;
     }

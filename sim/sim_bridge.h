@@ -47,6 +47,13 @@ public:
     int openRefusal() const { return openError; }
     // The chip stops answering: reads return 0xFF as on a pulled-up bus.
     void setChipSilent(bool on) { chipSilent = on; }
+    // The next write-read is answered with exactly these bytes (the input report
+    // without its report-ID byte, any length, any content) instead of the chip's
+    // answer; a stall still swallows it. For tests and fuzzing of the transport.
+    void replaceNextAnswer(std::vector<uint8_t> bytes);
+    // Whether a read that finds no answer waits out its time-out (on, as a real
+    // bridge) or reports the time-out at once (off, for fuzzing and soak runs).
+    void setTimeoutWait(bool on) { timeoutWait = on; }
 
     // Traffic: every output report received, in order (recording can be turned
     // off for long runs).
@@ -83,6 +90,9 @@ private:
     bool stalled = false;
     bool chipSilent = false;
     bool recording = true;
+    bool timeoutWait = true;
+    bool answerReplaced = false;
+    std::vector<uint8_t> replacement;
     int answerLength = -1;
     int openError = 0;
     long unplugCountdown = -1;

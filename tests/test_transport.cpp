@@ -146,6 +146,42 @@ private Q_SLOTS:
         QCOMPARE(hex(pic.writeRead(0x11, bytes({0x02}), 1)), QString("7b"));
     }
 
+    // The simulated bridge's hooks for fuzzing: replaced answers of any length,
+    // and time-outs reported without the wait.
+    void replacedAnswersAndImmediateTimeOuts() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        PIC pic(nullptr, false);
+        pic.writeEN(1);
+
+        bridge.replaceNextAnswer({0xF3, 0x01, 0xAB});
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("ab"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34")); // only the next one
+        std::vector<uint8_t> longAnswer(100, 0x00);
+        longAnswer[2] = 0x5A;
+        bridge.replaceNextAnswer(longAnswer);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("5a"));
+        bridge.replaceNextAnswer({0xF3, 0x01});
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 5"));
+        bridge.replaceNextAnswer({});
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 110"));
+        // A replacement goes to a report that reaches the bridge, and a stall
+        // swallows it with the answer.
+        bridge.replaceNextAnswer({0, 0, 0x77});
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, std::string(60, '\x13'), 1); }),
+                 QString("I2C write-read of 60 bytes exceeds the 59 a report holds"));
+        bridge.setTimeoutWait(false);
+        bridge.stall(true);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 110"));
+        QVERIFY2(clock.elapsed() < PIC::READ_TIMEOUT_MS / 2, "the time-out must not be waited");
+        bridge.stall(false);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+    }
+
     void traceEchoesTransfersToStandardOutput() {
         SimulatedBridge &bridge = startSimulation("QM4434");
         bridge.chip().setInputVoltage(1.8);
