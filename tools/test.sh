@@ -5,6 +5,7 @@
 #   unit   the ordinary build (build/) and its whole ctest suite
 #   asan   the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 #          (build-asan/); any sanitizer report fails it
+#   fuzz   every libFuzzer target for a bounded time (build-fuzz/, clang-14)
 #
 #   ./tools/test.sh              all stages
 #   ./tools/test.sh unit asan    only the stages named
@@ -14,7 +15,7 @@ set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/tools/lib.sh"
 
-STAGES="unit asan"
+STAGES="unit asan fuzz"
 
 stage_unit() {
     qm_install $QM_PACKAGES
@@ -26,6 +27,16 @@ stage_asan() {
     qm_install $QM_PACKAGES
     qm_build build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
     qm_ctest build-asan
+}
+
+# Seconds each fuzz target runs (a CMake cache value of build-fuzz/).
+QM_FUZZ_SECONDS=${QM_FUZZ_SECONDS:-30}
+
+stage_fuzz() {
+    qm_install $QM_PACKAGES clang-14 libclang-rt-14-dev
+    qm_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+        -DQM_FUZZ=ON -DQM_FUZZ_SECONDS="$QM_FUZZ_SECONDS"
+    qm_ctest build-fuzz -L fuzz
 }
 
 [ $# -gt 0 ] || set -- $STAGES
