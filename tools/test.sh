@@ -25,7 +25,7 @@ stage_unit() {
 
 stage_asan() {
     qm_install $QM_PACKAGES
-    qm_build build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
+    qm_build build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BENCH=OFF
     qm_ctest build-asan
 }
 
