@@ -2,8 +2,8 @@
 // and the simulated board), decoded from the fuzz input: field setters with any
 // int and page, commit, refresh, identification, generic register and field
 // access at any address, telemetry and status reads, and link faults at any
-// point (unplug, stall without waiting, short and replaced answers, a silent
-// chip, EN and PVIN changes). After every operation:
+// point (unplug, stall without waiting, short, late and replaced answers, a
+// silent chip, EN and PVIN changes). After every operation:
 // - whatever was thrown is a std::string with one of the model's or link's texts;
 // - every dirty register is a read-write register, and the cached byte of a
 //   page control register (0x40, 0x80, 0xC0) has no bit but the enable bit;
@@ -226,7 +226,7 @@ private:
     void fault(FuzzInput &in) {
         const uint8_t which = in.byte();
         const uint8_t n = in.byte();
-        switch (which % 12) {
+        switch (which % 13) {
         case 0:
             bridge.unplug();
             break;
@@ -253,7 +253,7 @@ private:
         case 8:
             // A change of EN or PVIN may power-cycle the chip back to its defaults.
             synced = false;
-            if (which % 12 == 7)
+            if (which % 13 == 7)
                 board.pic->writeEN(n & 1);
             else
                 board.pic->writePVIN(n & 1);
@@ -266,8 +266,11 @@ private:
         case 10:
             chip.setInputVoltage(1.5 + (n % 64) * 0.01);
             break;
-        default:
+        case 11:
             chip.setPageFault(n % 4, n & 4, n & 8, n & 16);
+            break;
+        default:
+            bridge.setLateAnswers(n & 1);
             break;
         }
     }

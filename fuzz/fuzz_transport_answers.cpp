@@ -1,6 +1,7 @@
 // The transport (PIC) over a simulated bridge whose answers come from the fuzz
 // input: any length, any bytes, mixed with the chip's own answers, refused
-// payloads, unplugged and stalled bridges, short answers and power changes.
+// payloads, unplugged and stalled bridges, short and late answers and power
+// changes.
 // Every write-read must either return exactly one byte, byte 3 of the answer in
 // the bridge's 65-byte layout, or throw exactly the link's text for what went
 // wrong; anything else thrown ends the run.
@@ -87,7 +88,7 @@ public:
 
     void run(FuzzInput &in) {
         while (!in.empty()) {
-            switch (in.byte() % 10) {
+            switch (in.byte() % 11) {
             case 0:
             case 1:
             case 2:
@@ -111,8 +112,11 @@ public:
             case 8:
                 lines(in);
                 break;
-            default:
+            case 9:
                 plainWrite(in);
+                break;
+            default:
+                late(in);
                 break;
             }
         }
@@ -195,6 +199,20 @@ private:
                }),
                throws("Error during USB read: 110"), "stalled write-read");
         bridge.stall(false);
+    }
+
+    // Answers that turn up after their read timed out: those reads fail, and
+    // the late answers are never taken for a later question's.
+    void late(FuzzInput &in) {
+        bridge.setLateAnswers(true);
+        for (int i = in.byte() % 4; i >= 0; --i) {
+            replacement.reset(); // a replaced answer runs late as well
+            expect(attempt([&] {
+                       return pic.writeRead(CHIP_ADDRESS, std::string(1, char(reg::CHIP_ID)), 1);
+                   }),
+                   throws("Error during USB read: 110"), "late answer");
+        }
+        bridge.setLateAnswers(false);
     }
 
     void shortAnswer(FuzzInput &in) {

@@ -82,6 +82,18 @@ void PIC::write(uint16_t address, std::string data) {
     }
 }
 
+void PIC::discardStaleAnswers() {
+    // An answer that turned up after its write-read had timed out would be taken
+    // for the answer to the next question, and every read after it would be one
+    // behind. Nothing waiting is an answer to a question not yet asked.
+    hid::Handle &handle = *readHandleRecord.handle;
+    Report stale{};
+    for (int i = 0; i < MAX_STALE_ANSWERS; ++i) {
+        if (handle.read(stale.data() + 1, stale.size() - 1, 0) <= 0)
+            return; // none left, or a failure that the exchange itself will report
+    }
+}
+
 std::string PIC::read(uint16_t, int32_t) {
     throw std::string("read-only commands not yet supported - use writeread");
 }
@@ -100,6 +112,7 @@ std::string PIC::writeRead(uint16_t address, std::string data, int32_t count) {
     std::copy(data.begin(), data.end(), report.begin() + 4);
     report[4 + n] = bridge::readAddress(address);
     report[5 + n] = 1;
+    discardStaleAnswers();
     sendReport(report.data());
     if (trace) {
         std::printf("WriteRead Writing to PIC, addr 0x%02x => [ ", unsigned(address));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <thread>
 
 SimulatedBridge::SimulatedBridge(const ChipDescriptor &model) : simChip(model) {}
@@ -13,6 +14,7 @@ void SimulatedBridge::goAway() {
     // Answers not yet read go with the board: a replugged board starts afresh
     // instead of handing over an answer to an earlier question.
     answers.clear();
+    lateOnes.clear();
 }
 
 void SimulatedBridge::unplugAfter(std::chrono::milliseconds delay) {
@@ -68,16 +70,20 @@ int SimulatedBridge::readAnswer(uint8_t *out, size_t length, int timeoutMs, int 
         error = ENODEV;
         return -1;
     }
+    int got = 0;
     if (answers.empty()) {
         if (timeoutWait)
             std::this_thread::sleep_for(std::chrono::milliseconds(std::max(timeoutMs, 0)));
-        return 0;
+    } else {
+        const std::vector<uint8_t> answer = std::move(answers.front());
+        answers.pop_front();
+        got = int(std::min(length, answer.size()));
+        std::copy_n(answer.begin(), got, out);
     }
-    std::vector<uint8_t> answer = std::move(answers.front());
-    answers.pop_front();
-    const size_t n = std::min(length, answer.size());
-    std::copy_n(answer.begin(), n, out);
-    return int(n);
+    // Late answers turn up just after the read that could have had them.
+    std::move(lateOnes.begin(), lateOnes.end(), std::back_inserter(answers));
+    lateOnes.clear();
+    return got;
 }
 
 void SimulatedBridge::replaceNextAnswer(std::vector<uint8_t> bytes) {
@@ -133,7 +139,7 @@ void SimulatedBridge::handle(const uint8_t *report) {
         }
         if (stalled)
             return;
-        answers.push_back(std::move(answer));
+        (lateAnswers ? lateOnes : answers).push_back(std::move(answer));
         return;
     }
     case bridge::CMD_SET_EN:

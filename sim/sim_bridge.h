@@ -47,6 +47,10 @@ public:
     int openRefusal() const { return openError; }
     // The chip stops answering: reads return 0xFF as on a pulled-up bus.
     void setChipSilent(bool on) { chipSilent = on; }
+    // Answers run late: each write-read's answer turns up only once the read
+    // waiting for it has given up (timed out, or taken an earlier answer), as
+    // from a bridge recovering from a hiccup.
+    void setLateAnswers(bool on) { lateAnswers = on; }
     // The next write-read is answered with exactly these bytes (the input report
     // without its report-ID byte, any length, any content) instead of the chip's
     // answer; a stall still swallows it. For tests and fuzzing of the transport.
@@ -83,6 +87,7 @@ private:
 
     SimulatedChip simChip;
     std::deque<std::vector<uint8_t>> answers;
+    std::deque<std::vector<uint8_t>> lateOnes; // answers not yet arrived
     std::vector<std::vector<uint8_t>> received;
     bool enLine = false;
     bool pvinSwitch = true; // the supply switch is on at power-up
@@ -91,6 +96,7 @@ private:
     bool chipSilent = false;
     bool recording = true;
     bool timeoutWait = true;
+    bool lateAnswers = false;
     bool answerReplaced = false;
     std::vector<uint8_t> replacement;
     int answerLength = -1;

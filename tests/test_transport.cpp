@@ -146,6 +146,38 @@ private Q_SLOTS:
         QCOMPARE(hex(pic.writeRead(0x11, bytes({0x02}), 1)), QString("7b"));
     }
 
+    // An answer that arrives after its read timed out is discarded before the
+    // next question, instead of being taken for that question's answer (which
+    // left every later read one behind).
+    void aLateAnswerIsNotTakenForTheNext() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        bridge.setTimeoutWait(false);
+        PIC pic(nullptr, false);
+        pic.writeEN(1);
+        bridge.setLateAnswers(true);
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 110"));
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x02}), 1); }),
+                 QString("Error during USB read: 110"));
+        bridge.setLateAnswers(false);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+
+        // Discarding is bounded, so that a bridge flooding answers cannot hold a
+        // write-read: up to MAX_STALE_ANSWERS waiting answers go, the rest stay.
+        auto queueAnswers = [&](int count) {
+            const uint8_t question[65] = {0, 0xF3, 4, 0x22, 0x02, 0x23, 1}; // temperature
+            int error = 0;
+            for (int i = 0; i < count; ++i)
+                QCOMPARE(bridge.receive(question, sizeof question, error), 65);
+        };
+        queueAnswers(PIC::MAX_STALE_ANSWERS);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+        queueAnswers(PIC::MAX_STALE_ANSWERS + 1);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("7b"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+    }
+
     // The simulated bridge's hooks for fuzzing: replaced answers of any length,
     // and time-outs reported without the wait.
     void replacedAnswersAndImmediateTimeOuts() {
