@@ -53,7 +53,10 @@ void IvrDevice::write_field(RegisterField field, uint8_t value) {
     if (updated == old)
         return;
     storeInCache(address, updated);
-    dirty_flags[address] = 1;
+    // Only read-write registers are ever committed; a write-only one (the update
+    // trigger) is reached through force() and must not stay pending forever.
+    if (read_write_registers.contains(address))
+        dirty_flags[address] = 1;
 }
 
 void IvrDevice::force(uint8_t address, uint8_t value) {
@@ -92,18 +95,27 @@ void IvrDevice::commit() {
 }
 
 void IvrDevice::refresh() {
-    for (int i = 0; i < read_write_registers.count; ++i) {
-        const uint8_t address = static_cast<uint8_t>(read_write_registers.addresses[i]);
-        register_cache[address] = 0;
-        dirty_flags[address] = 0;
-    }
     std::vector<uint8_t> order = {0x10, 0x11, 0x12, 0x13, 0x40, 0x41, 0x42, 0x43};
     if (regulator_count > 1)
         order.insert(order.end(), {0xC0, 0xC1, 0xC2, 0xC3});
     if (regulator_count > 2)
         order.insert(order.end(), {0x80, 0x81, 0x82, 0x83});
+    // Everything is read before anything is replaced: a refresh cut short by a
+    // link failure leaves the cache and the pending changes as they were.
+    std::vector<uint8_t> values;
+    values.reserve(order.size());
     for (uint8_t address : order)
-        read_register(address, true, true);
+        values.push_back(read_register(address, true, false));
+
+    for (int i = 0; i < read_write_registers.count; ++i) {
+        const uint8_t address = static_cast<uint8_t>(read_write_registers.addresses[i]);
+        register_cache[address] = 0;
+        dirty_flags[address] = 0;
+    }
+    for (size_t i = 0; i < order.size(); ++i) {
+        storeInCache(order[i], values[i]);
+        dirty_flags[order[i]] = 0;
+    }
 }
 
 bool IvrDevice::has_pending_changes() const {

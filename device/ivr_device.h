@@ -21,7 +21,11 @@ public:
     uint8_t read_field(RegisterField field);
     void write_field(RegisterField field, uint8_t value);
     void force(uint8_t address, uint8_t value);
+    // Sends every dirty register (runs of consecutive addresses as block writes),
+    // then the update trigger; dirty flags clear only when all of it went out.
     void commit();
+    // Re-reads the identity and the populated pages into the cache, dropping
+    // pending changes; a refresh that fails part-way changes nothing.
     void refresh();
 
     // Field setters: change the cache only, reach the chip at the next commit.

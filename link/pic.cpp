@@ -82,6 +82,18 @@ void PIC::write(uint16_t address, std::string data) {
     }
 }
 
+void PIC::discardStaleAnswers() {
+    // An answer that turned up after its write-read had timed out would be taken
+    // for the answer to the next question, and every read after it would be one
+    // behind. Nothing waiting is an answer to a question not yet asked.
+    hid::Handle &handle = *readHandleRecord.handle;
+    Report stale{};
+    for (int i = 0; i < MAX_STALE_ANSWERS; ++i) {
+        if (handle.read(stale.data() + 1, stale.size() - 1, 0) <= 0)
+            return; // none left, or a failure that the exchange itself will report
+    }
+}
+
 std::string PIC::read(uint16_t, int32_t) {
     throw std::string("read-only commands not yet supported - use writeread");
 }
@@ -100,13 +112,7 @@ std::string PIC::writeRead(uint16_t address, std::string data, int32_t count) {
     std::copy(data.begin(), data.end(), report.begin() + 4);
     report[4 + n] = bridge::readAddress(address);
     report[5 + n] = 1;
-    // An answer that came after its write-read timed out is still queued: drop
-    // whatever is waiting (at most what hidraw keeps for a reader), so the next
-    // report read is this request's answer.
-    hid::Handle &handle = *readHandleRecord.handle;
-    Report stale{};
-    for (int i = 0; i < STALE_REPORTS_MAX && handle.read(stale.data(), stale.size(), 0) > 0; ++i) {
-    }
+    discardStaleAnswers();
     sendReport(report.data());
     if (trace) {
         std::printf("WriteRead Writing to PIC, addr 0x%02x => [ ", unsigned(address));
@@ -116,6 +122,7 @@ std::string PIC::writeRead(uint16_t address, std::string data, int32_t count) {
     // hidraw delivers the report without its report-ID byte: read it in behind
     // byte 0 so the answer has the bridge's 65-byte layout.
     Report answer{};
+    hid::Handle &handle = *readHandleRecord.handle;
     const int got = handle.read(answer.data() + 1, answer.size() - 1, READ_TIMEOUT_MS);
     if (got < 0)
         throw "Error during USB read: " + std::to_string(handle.error());

@@ -25,11 +25,14 @@ public:
 
     // How long a write-read waits for the bridge's answer.
     static constexpr int READ_TIMEOUT_MS = 1000;
-    // Most input reports dropped before a write-read (hidraw queues 64 per reader).
-    static constexpr int STALE_REPORTS_MAX = 64;
+
+    // How many waiting input reports a write-read discards at most before it
+    // sends its question (a bound, so that a flooding device cannot hold it).
+    static constexpr int MAX_STALE_ANSWERS = 64;
 
 private:
     void sendReport(const unsigned char *report);
+    void discardStaleAnswers();
 
     HidInterfaceRecord writeHandleRecord;
     HidInterfaceRecord readHandleRecord;

@@ -4,9 +4,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <thread>
 
 SimulatedBridge::SimulatedBridge(const ChipDescriptor &model) : simChip(model) {}
+
+void SimulatedBridge::goAway() {
+    unplugged = true;
+    // Answers not yet read go with the board: a replugged board starts afresh
+    // instead of handing over an answer to an earlier question.
+    answers.clear();
+    lateOnes.clear();
+}
 
 void SimulatedBridge::unplugAfter(std::chrono::milliseconds delay) {
     unplugDeadlineSet = true;
@@ -15,7 +24,7 @@ void SimulatedBridge::unplugAfter(std::chrono::milliseconds delay) {
 
 bool SimulatedBridge::present() {
     if (unplugDeadlineSet && std::chrono::steady_clock::now() >= unplugDeadline) {
-        unplugged = true;
+        goAway();
         unplugDeadlineSet = false;
     }
     return !unplugged;
@@ -24,7 +33,7 @@ bool SimulatedBridge::present() {
 void SimulatedBridge::unplugAfterReports(long n) {
     unplugCountdown = n;
     if (n <= 0)
-        unplugged = true;
+        goAway();
 }
 
 void SimulatedBridge::stallAfterReports(long n) {
@@ -36,7 +45,7 @@ void SimulatedBridge::stallAfterReports(long n) {
 void SimulatedBridge::countReport() {
     ++reportsSeen;
     if (unplugCountdown > 0 && --unplugCountdown == 0)
-        unplugged = true;
+        goAway();
     if (stallCountdown > 0 && --stallCountdown == 0)
         stalled = true;
 }
@@ -63,18 +72,29 @@ int SimulatedBridge::readAnswer(uint8_t *out, size_t length, int timeoutMs, int 
         error = ENODEV;
         return -1;
     }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-    if (answers.empty() || answers.front().ready > deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto deadline = now + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    int got = 0;
+    if (!answers.empty() && answers.front().ready <= (timeoutWait ? deadline : now)) {
+        if (timeoutWait)
+            std::this_thread::sleep_until(answers.front().ready);
+        const std::vector<uint8_t> answer = std::move(answers.front().bytes);
+        answers.pop_front();
+        got = int(std::min(length, answer.size()));
+        std::copy_n(answer.begin(), got, out);
+    } else if (timeoutWait) {
         std::this_thread::sleep_until(deadline);
-        return 0;
     }
-    std::this_thread::sleep_until(answers.front().ready);
-    std::vector<uint8_t> answer = std::move(answers.front().bytes);
-    answers.pop_front();
-    const size_t n = std::min(length, answer.size());
-    std::copy_n(answer.begin(), n, out);
-    return int(n);
+    // Late answers turn up just after the read that could have had them.
+    for (std::vector<uint8_t> &late : lateOnes)
+        answers.push_back({std::chrono::steady_clock::now(), std::move(late)});
+    lateOnes.clear();
+    return got;
+}
+
+void SimulatedBridge::replaceNextAnswer(std::vector<uint8_t> bytes) {
+    replacement = std::move(bytes);
+    answerReplaced = true;
 }
 
 bool SimulatedBridge::chipAnswers(uint8_t addressByte) const {
@@ -117,11 +137,18 @@ void SimulatedBridge::handle(const uint8_t *report) {
         const size_t fits = std::min<size_t>(readCount, INPUT_REPORT_SIZE - 2);
         for (size_t i = 0; i < fits; ++i)
             answer[2 + i] = answering ? simChip.i2cRead() : 0xFF;
+        if (answerReplaced) {
+            answer = std::move(replacement);
+            answerReplaced = false;
+        } else if (answerLength >= 0) {
+            answer.resize(std::min<size_t>(answerLength, answer.size()));
+        }
         if (stalled)
             return;
-        if (answerLength >= 0)
-            answer.resize(std::min<size_t>(answerLength, answer.size()));
-        answers.push_back({std::chrono::steady_clock::now() + answerDelay, std::move(answer)});
+        if (lateAnswers)
+            lateOnes.push_back(std::move(answer));
+        else
+            answers.push_back({std::chrono::steady_clock::now() + answerDelay, std::move(answer)});
         return;
     }
     case bridge::CMD_SET_EN:

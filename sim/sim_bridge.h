@@ -34,8 +34,8 @@ public:
     // Link faults. unplugAfterReports(n): n more reports reach the bridge, then
     // it is gone (the answer to the n-th is not read any more).
     // stallAfterReports(n): the n-th report is still answered, later ones not.
-    // n <= 0: at once.
-    void unplug() { unplugged = true; }
+    // n <= 0: at once. An unplugged board loses the answers not yet read.
+    void unplug() { goAway(); }
     void replug() { unplugged = false; }
     void unplugAfterReports(long n);
     void unplugAfter(std::chrono::milliseconds delay);
@@ -53,8 +53,19 @@ public:
     // A slow bridge: the answer to each later write-read can be read only this
     // long after its report (0: at once).
     void delayAnswers(std::chrono::milliseconds delay) { answerDelay = delay; }
-    // Answers made but not yet read (ready or not).
-    size_t pendingAnswers() const { return answers.size(); }
+    // Answers made but not yet read (arrived or not).
+    size_t pendingAnswers() const { return answers.size() + lateOnes.size(); }
+    // Answers run late: each write-read's answer turns up only once the read
+    // waiting for it has given up (timed out, or taken an earlier answer), as
+    // from a bridge recovering from a hiccup. Needs no clock, unlike delayAnswers.
+    void setLateAnswers(bool on) { lateAnswers = on; }
+    // The next write-read is answered with exactly these bytes (the input report
+    // without its report-ID byte, any length, any content) instead of the chip's
+    // answer; a stall still swallows it. For tests and fuzzing of the transport.
+    void replaceNextAnswer(std::vector<uint8_t> bytes);
+    // Whether a read that finds no answer waits out its time-out (on, as a real
+    // bridge) or reports the time-out at once (off, for fuzzing and soak runs).
+    void setTimeoutWait(bool on) { timeoutWait = on; }
 
     // Traffic: every output report received, in order (recording can be turned
     // off for long runs).
@@ -80,6 +91,7 @@ private:
     bool chipPowered() const { return enLine && pvinSwitch; }
     bool chipAnswers(uint8_t addressByte) const;
     void setLines(bool en, bool pvin);
+    void goAway(); // unplugged from now on
     void handle(const uint8_t *report);
     void countReport();
 
@@ -89,6 +101,7 @@ private:
         std::vector<uint8_t> bytes;
     };
     std::deque<Answer> answers;
+    std::deque<std::vector<uint8_t>> lateOnes; // answers not yet arrived
     std::vector<std::vector<uint8_t>> received;
     bool enLine = false;
     bool pvinSwitch = true; // the supply switch is on at power-up
@@ -96,6 +109,10 @@ private:
     bool stalled = false;
     bool chipSilent = false;
     bool recording = true;
+    bool timeoutWait = true;
+    bool lateAnswers = false;
+    bool answerReplaced = false;
+    std::vector<uint8_t> replacement;
     int answerLength = -1;
     std::chrono::milliseconds answerDelay{0};
     int openError = 0;

@@ -115,21 +115,95 @@ private Q_SLOTS:
         QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
     }
 
-    // hidraw keeps every input report for the reader until it is read, so an
-    // answer that comes after its write-read timed out is still queued when the
-    // next write-read waits for its own.
-    void aLateAnswerIsNotTakenForTheNextOne() {
+    // Regression (found by fuzz_device_operations): the answer to a write-read
+    // whose board went away after taking the report stayed queued, and after a
+    // replug every read returned the answer to the question before it.
+    void aReplugLeavesNoStaleAnswer() {
         SimulatedBridge &bridge = startSimulation("QM4434");
         PIC pic(nullptr, false);
         pic.writeEN(1);
-        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3")); // VIN code 179
-        bridge.delayAnswers(std::chrono::milliseconds(1300));
-        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x01}), 1); }),
-                 QString("Error during USB read: 110"));
-        bridge.delayAnswers(std::chrono::milliseconds(0));
-        QTest::qWait(500); // the late VIN answer arrives meanwhile
-        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+        bridge.unplugAfterReports(1);
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 19"));
+        bridge.replug();
         QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+
+        // The same when the board is pulled with an answer waiting.
+        const uint8_t report[65] = {0, 0xF3, 4, 0x22, 0x13, 0x23, 1};
+        int error = 0;
+        QCOMPARE(bridge.receive(report, sizeof report, error), 65);
+        bridge.unplug();
+        bridge.replug();
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x02}), 1)), QString("7b"));
+    }
+
+    // An answer that arrives after its read timed out is discarded before the
+    // next question, instead of being taken for that question's answer (which
+    // left every later read one behind).
+    void aLateAnswerIsNotTakenForTheNext() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        bridge.setTimeoutWait(false);
+        PIC pic(nullptr, false);
+        pic.writeEN(1);
+        bridge.setLateAnswers(true);
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 110"));
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x02}), 1); }),
+                 QString("Error during USB read: 110"));
+        bridge.setLateAnswers(false);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+
+        // Discarding is bounded, so that a bridge flooding answers cannot hold a
+        // write-read: up to MAX_STALE_ANSWERS waiting answers go, the rest stay.
+        auto queueAnswers = [&](int count) {
+            const uint8_t question[65] = {0, 0xF3, 4, 0x22, 0x02, 0x23, 1}; // temperature
+            int error = 0;
+            for (int i = 0; i < count; ++i)
+                QCOMPARE(bridge.receive(question, sizeof question, error), 65);
+        };
+        queueAnswers(PIC::MAX_STALE_ANSWERS);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+        queueAnswers(PIC::MAX_STALE_ANSWERS + 1);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("7b"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
+    }
+
+    // The simulated bridge's hooks for fuzzing: replaced answers of any length,
+    // and time-outs reported without the wait.
+    void replacedAnswersAndImmediateTimeOuts() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        PIC pic(nullptr, false);
+        pic.writeEN(1);
+
+        bridge.replaceNextAnswer({0xF3, 0x01, 0xAB});
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("ab"));
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34")); // only the next one
+        std::vector<uint8_t> longAnswer(100, 0x00);
+        longAnswer[2] = 0x5A;
+        bridge.replaceNextAnswer(longAnswer);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("5a"));
+        bridge.replaceNextAnswer({0xF3, 0x01});
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 5"));
+        bridge.replaceNextAnswer({});
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 110"));
+        // A replacement goes to a report that reaches the bridge, and a stall
+        // swallows it with the answer.
+        bridge.replaceNextAnswer({0, 0, 0x77});
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, std::string(60, '\x13'), 1); }),
+                 QString("I2C write-read of 60 bytes exceeds the 59 a report holds"));
+        bridge.setTimeoutWait(false);
+        bridge.stall(true);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
+                 QString("Error during USB read: 110"));
+        QVERIFY2(clock.elapsed() < PIC::READ_TIMEOUT_MS / 2, "the time-out must not be waited");
+        bridge.stall(false);
+        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
     }
 
     void traceEchoesTransfersToStandardOutput() {

@@ -1,0 +1,13 @@
+#!/bin/sh
+# Builds the benchmarks in Release (build-release/) and runs them, printing the
+# figures with the machine they came from. Arguments go to Google Benchmark,
+# e.g. ./tools/bench.sh --benchmark_filter=registerRead --benchmark_repetitions=5
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/tools/lib.sh"
+qm_install $QM_PACKAGES
+qm_build build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQM_BENCH=ON
+echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores"
+for bench in "$ROOT"/build-release/bench/qm44xx-bench; do
+    "$bench" "$@"
+done

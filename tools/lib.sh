@@ -1,0 +1,46 @@
+# Shell helpers shared by the tools (sourced, not run). Plain POSIX sh.
+#
+#   qm_install PKG...          installs whichever of the Debian packages is missing
+#   qm_build DIR [CMAKE_ARG...] configures and builds ROOT/DIR (Ninja); within one
+#                              run of a tool each directory is set up only once
+#   qm_ctest DIR [CTEST_ARG...] runs ctest in ROOT/DIR
+#
+# ROOT must be set by the caller to the repository's top folder.
+
+# What the ordinary build (libraries, programs, tests, benchmarks) needs; the
+# virtual-machine test also needs QEMU, a static busybox, cpio and xz.
+QM_PACKAGES="build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
+    libbenchmark-dev fonts-dejavu-core qemu-system-x86 busybox-static cpio xz-utils"
+
+QM_BUILT=""
+
+qm_install() {
+    qm_missing=""
+    for qm_p in "$@"; do
+        dpkg-query -W -f='${Status}' "$qm_p" 2>/dev/null | grep -q "install ok installed" ||
+            qm_missing="$qm_missing $qm_p"
+    done
+    [ -n "$qm_missing" ] || return 0
+    echo "Installing:$qm_missing"
+    qm_sudo=""
+    [ "$(id -u)" -eq 0 ] || qm_sudo="sudo"
+    $qm_sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $qm_sudo apt-get install -y -qq --no-install-recommends $qm_missing
+}
+
+qm_build() {
+    qm_dir="$1"
+    shift
+    case " $QM_BUILT " in
+    *" $qm_dir "*) return 0 ;;
+    esac
+    cmake -S "$ROOT" -B "$ROOT/$qm_dir" -G Ninja "$@" >/dev/null
+    cmake --build "$ROOT/$qm_dir" -j "$(nproc)"
+    QM_BUILT="$QM_BUILT $qm_dir"
+}
+
+qm_ctest() {
+    qm_dir="$1"
+    shift
+    (cd "$ROOT/$qm_dir" && ctest --output-on-failure -j "$(nproc)" "$@")
+}
