@@ -101,16 +101,7 @@ private Q_SLOTS:
         QElapsedTimer since;
         auto inject = [&] {
             since.start();
-            if (fault == "unplug")
-                bridge.unplug();
-            else if (fault == "stall")
-                bridge.stall(true);
-            else if (fault == "short")
-                bridge.setAnswerLength(2);
-            else if (fault == "empty")
-                bridge.setAnswerLength(0);
-            else
-                bridge.setChipSilent(true);
+            injectFault(bridge, fault);
         };
 
         std::vector<std::string> args;

@@ -167,16 +167,7 @@ private Q_SLOTS:
         QString overTemperature;
         auto inject = [&] {
             since.start();
-            if (fault == "unplug")
-                bridge.unplug();
-            else if (fault == "stall")
-                bridge.stall(true);
-            else if (fault == "short")
-                bridge.setAnswerLength(2);
-            else if (fault == "empty")
-                bridge.setAnswerLength(0);
-            else if (fault == "silent")
-                bridge.setChipSilent(true);
+            injectFault(bridge, fault);
         };
         scenario = [&] {
             watcher = std::make_unique<ModalWatcher>([&](QWidget *shown) {

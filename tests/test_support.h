@@ -75,6 +75,23 @@ inline QString thrown(const std::function<void()> &f) {
     return QStringLiteral("(nothing thrown)");
 }
 
+// Injects a named fault: "unplug", "stall", "short" (two-byte answers),
+// "empty" (empty answers) or "silent" (the chip stops answering).
+inline void injectFault(SimulatedBridge &bridge, const QString &fault) {
+    if (fault == "unplug")
+        bridge.unplug();
+    else if (fault == "stall")
+        bridge.stall(true);
+    else if (fault == "short")
+        bridge.setAnswerLength(2);
+    else if (fault == "empty")
+        bridge.setAnswerLength(0);
+    else if (fault == "silent")
+        bridge.setChipSilent(true);
+    else
+        qFatal("unknown fault %s", qPrintable(fault));
+}
+
 // Keeps the tests off any real board on the machine: only the simulated one is
 // listed while a test runs.
 inline void hermeticHidBus() {
