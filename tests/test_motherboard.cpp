@@ -31,6 +31,10 @@ private Q_SLOTS:
         QCOMPARE(hexByte(0xFF), QString("ff"));
     }
 
+    void withoutABoardThereIsNoBoardObject() {
+        QCOMPARE(thrown([] { MotherBoard board; }), QString("Motherboard not found"));
+    }
+
     void transfersAreLoggedExactly() {
         SimulatedBridge &bridge = startSimulation("QM4434");
         MotherBoard board;

@@ -7,6 +7,7 @@
 #include "link/motherboard.h"
 #include "test_support.h"
 
+#include <QSignalSpy>
 #include <QtTest>
 
 class SimulatedBoardTest : public QObject {
@@ -33,8 +34,24 @@ private Q_SLOTS:
         SimulatedBridge &bridge = startSimulation(model.toStdString());
         MotherBoard board;
         IvrDevice &dev = *board.device;
+        QSignalSpy lines(&board, &MotherBoard::logMessage);
         const ChipDescriptor chip = board.setEN(true);
         QCOMPARE(QString::fromStdString(chip.chip_name), model);
+
+        // After the probes, the refresh reads exactly the populated pages.
+        QStringList refreshed;
+        const QString head = QString("I2C Write, Addr 0x%1 => [ 0x").arg(hexByte(uint8_t(address)));
+        for (const QList<QVariant> &line : lines) {
+            const QString text = line.at(0).toString();
+            if (text.startsWith(head))
+                refreshed << text.mid(head.size(), 2);
+        }
+        QStringList expected = {"13", "10", "11", "12", "13", "40", "41", "42", "43"};
+        if (count > 1)
+            expected << "c0" << "c1" << "c2" << "c3";
+        if (count > 2)
+            expected << "80" << "81" << "82" << "83";
+        QCOMPARE(refreshed, expected); // the matching probe, then the refresh
         QCOMPARE(int(dev.i2c_address), address);
         QCOMPARE(dev.regulator_count, count);
 
