@@ -46,12 +46,18 @@ private Q_SLOTS:
             if (text.startsWith(head))
                 refreshed << text.mid(head.size(), 2);
         }
-        QStringList expected = {"13", "10", "11", "12", "13", "40", "41", "42", "43"};
+        QStringList reads = {"13", "10", "11", "12", "13", "40", "41", "42", "43"};
         if (count > 1)
-            expected << "c0" << "c1" << "c2" << "c3";
+            reads << "c0"
+                  << "c1"
+                  << "c2"
+                  << "c3";
         if (count > 2)
-            expected << "80" << "81" << "82" << "83";
-        QCOMPARE(refreshed, expected); // the matching probe, then the refresh
+            reads << "80"
+                  << "81"
+                  << "82"
+                  << "83";
+        QCOMPARE(refreshed, reads); // the matching probe, then the refresh
         QCOMPARE(int(dev.i2c_address), address);
         QCOMPARE(dev.regulator_count, count);
 
