@@ -9,14 +9,7 @@ namespace target {
 
 QString textForCode(int code) {
     const float volts = float(code * conv::VOUT_STEP + conv::VOUT_OFFSET);
-    // Millivolts, whatever the magnitude: three significant digits would keep
-    // only two decimals from 1 V up, up to 5 mV off, more than a step.
-    QString text = QString::number(double(volts), 'f', 3);
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text;
+    return QString::number(double(volts), 'g', 3);
 }
 
 double voltsFromText(const QString &text) {

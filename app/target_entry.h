@@ -6,8 +6,7 @@
 
 namespace target {
 // What a target line edit shows for a code: the voltage in single precision
-// to the millivolt, trailing zeros dropped ("0.599" for code 81, "1.185" for
-// code 224, "0.5" for code 57), so always within one step of the code.
+// with 3 significant digits ("0.599" for code 81).
 QString textForCode(int code);
 // A typed target in volts, clamped to 0.5..1.202; text that is not a finite
 // number counts as 0, so it becomes 0.5.
