@@ -92,7 +92,9 @@ ConfigParseResult parseConfig(const std::string &text) {
     std::array<Section, 4> sections; // index 1..3
     int current = 0;                 // 0: before the first section
 
-    size_t start = 0;
+    // Editors on Windows like to lead a UTF-8 file with a byte-order mark.
+    const std::string bom = "\xEF\xBB\xBF";
+    size_t start = text.compare(0, bom.size(), bom) == 0 ? bom.size() : 0;
     for (int lineNumber = 1; start <= text.size(); ++lineNumber) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos)

@@ -503,8 +503,9 @@ private Q_SLOTS:
         QCOMPARE(readFile(second), readFile(first));
         QCOMPARE(r.out, readFile(first));
 
-        // A hand-written file: comments, CR LF, codes for rates, any case of section.
-        QByteArray edited = "# bench\n" + GOOD_FILE;
+        // A hand-written file: a byte-order mark, comments, CR LF, codes for rates,
+        // any case of section.
+        QByteArray edited = "\xEF\xBB\xBF# bench\n" + GOOD_FILE;
         edited.replace("[VR2]", " [vr2] ").replace("\n", "\r\n");
         r = ctl({"--simulate=QM4434", "--verify", "power on; load -"}, edited);
         QCOMPARE(r.err, QString());
