@@ -80,7 +80,11 @@ QRect LogView::visualRect(const QModelIndex &index) const {
     const_cast<LogView *>(this)->executeDelayedItemsLayout();
     if (!rowSize.isValid() || index.row() >= rows())
         return QRect();
-    const QRect cell = cellRect(index.row());
+    return rowVisualRect(index.row());
+}
+
+QRect LogView::rowVisualRect(int row) const {
+    const QRect cell = cellRect(row);
     if (!cell.isValid())
         return cell;
     // As wide as the viewport or the contents, whichever is wider.
@@ -115,6 +119,7 @@ void LogView::doItemsLayout() {
     layoutScrollBars();
     const int n = rows();
     rowSize = QSize();
+    laidOutRows = n;
     if (n > 0) {
         const QModelIndex sample = rowIndex(n - 1);
         QStyleOptionViewItem option = viewOptions();
@@ -439,8 +444,11 @@ void LogView::paintEvent(QPaintEvent *event) {
         return;
     QStyleOptionViewItem option = viewOptions();
     QPainter painter(viewport());
-    const auto [first, last] =
+    // The rows of the last layout, as QListView paints: laying out here would ask
+    // for another paint, and a pending layout repaints anyway.
+    const auto [first, lastRow] =
         rowsIn(event->rect().translated(horizontalOffset(), verticalOffset()));
+    const int last = std::min(lastRow, laidOutRows - 1);
     const QModelIndex current = currentIndex();
     const QItemSelectionModel *selections = selectionModel();
     const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
@@ -451,7 +459,7 @@ void LogView::paintEvent(QPaintEvent *event) {
         const QModelIndex index = rowIndex(row);
         if (!index.isValid())
             continue;
-        option.rect = visualRect(index);
+        option.rect = rowVisualRect(row);
         option.rect.setWidth(std::min(maxWidth, option.rect.width()));
         option.state = viewState;
         if (selections && selections->isSelected(index))

@@ -50,8 +50,9 @@ private:
     // Shows or hides the scroll bars and sizes the viewport now.
     void layoutScrollBars() { setViewportMargins(viewportMargins()); }
     QSize contents() const;
-    // A row's cell in contents coordinates.
+    // A row's cell in contents coordinates, and its place in the viewport.
     QRect cellRect(int row) const;
+    QRect rowVisualRect(int row) const;
     // The first and last rows that a rectangle in contents coordinates reaches,
     // chosen as QListView does (last < first: none).
     std::pair<int, int> rowsIn(const QRect &area) const;
@@ -59,5 +60,6 @@ private:
     int verticalScrollValue(int row, ScrollHint hint, const QRect &rect) const;
 
     QSize rowSize; // every row's size: the last row's size hint at the last layout
+    int laidOutRows = 0;
     QPersistentModelIndex hovered;
 };
