@@ -20,6 +20,8 @@ QStringList logLines(int count, int from = 0) {
     return lines;
 }
 
+// Reaches the views' protected moveCursor() and verticalOffset() through
+// member pointers taken in a derived class (legal, and dispatched virtually).
 class Access : public QListView {
 public:
     using QAbstractItemView::CursorAction;
@@ -27,11 +29,13 @@ public:
         return {MoveUp,       MoveDown, MoveLeft, MoveRight, MovePageUp,
                 MovePageDown, MoveHome, MoveEnd,  MoveNext,  MovePrevious};
     }
-    static QModelIndex move(QAbstractItemView *view, CursorAction action) {
-        return static_cast<Access *>(view)->moveCursor(action, Qt::NoModifier);
+    static QModelIndex move(QListView *view, CursorAction action) {
+        auto moveCursor = &Access::moveCursor;
+        return (view->*moveCursor)(action, Qt::NoModifier);
     }
-    static int offset(QAbstractItemView *view) {
-        return static_cast<Access *>(view)->verticalOffset();
+    static int offset(QListView *view) {
+        auto verticalOffset = &Access::verticalOffset;
+        return (view->*verticalOffset)();
     }
 };
 
