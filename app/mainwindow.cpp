@@ -87,7 +87,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     for (QLineEdit *edit : {ui->lineEdit_5, ui->lineEdit_6, ui->lineEdit_7})
         edit->setText(QStringLiteral("0.5"));
 
-    logLines.clear();
     logModel = new QStringListModel(this);
     ui->listView->setModel(logModel);
     // A log is a record: rows are not edited. Uniform rows keep a long log cheap.

@@ -5,7 +5,6 @@
 #include "device/chip_table.h"
 
 #include <QMainWindow>
-#include <QStringList>
 #include <array>
 
 class IvrDevice;
@@ -142,7 +141,6 @@ private:
     Ui::MainWindow *ui;
     MotherBoard *board = nullptr;
     IvrDevice *device = nullptr;
-    QStringList logLines;
     QStringListModel *logModel = nullptr;
     QTimer *pollTimer = nullptr;
     bool logEnabled = true;

@@ -14,17 +14,16 @@ void MainWindow::enableLog(bool enable) {
 void MainWindow::addMsg(QString msg) {
     if (!logEnabled)
         return;
-    logLines.append(msg);
-    // One row appended, not the whole list handed over again: storing a line
-    // costs the same however long the log has grown.
+    // One row appended, not the whole list handed over again, and the view
+    // (a LogView) places it without laying out the others: storing a line costs
+    // the same however long the log has grown. The model holds the only copy.
     const int row = logModel->rowCount();
     logModel->insertRows(row, 1);
     logModel->setData(logModel->index(row), msg);
 }
 
 void MainWindow::clearMsgs() {
-    logLines.clear();
-    logModel->setStringList(logLines);
+    logModel->setStringList(QStringList());
 }
 
 void MainWindow::aboutDialog() {

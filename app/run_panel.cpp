@@ -4,6 +4,7 @@
 #include "app/panel_application.h"
 #include "sim/simulation.h"
 
+#include <QEvent>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
@@ -30,6 +31,25 @@ bool displayAvailable(int argc, char **argv) {
            hasPlatformOption(argc, argv);
 }
 
+// --exit-when-shown: leaves the event loop once the window has been painted for
+// the first time (for measuring start-up); nothing else changes.
+constexpr const char *EXIT_WHEN_SHOWN = "--exit-when-shown";
+
+class ExitWhenPainted : public QObject {
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint && !done) {
+            done = true; // after this paint has been drawn and flushed
+            QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                      Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool done = false;
+};
+
 void showFailure(const QString &text) {
     QMessageBox::critical(nullptr, QStringLiteral("QM44xxC-EVAL"),
                           QStringLiteral("Unable to connect: %1.").arg(text), QMessageBox::Ok,
@@ -41,8 +61,11 @@ void showFailure(const QString &text) {
 int runPanel(int &argc, char **argv) {
     std::string model, error;
     bool simulate = false;
-    for (int i = 1; i < argc; ++i)
+    bool exitWhenShown = false;
+    for (int i = 1; i < argc; ++i) {
         simulate = parseSimulateArgument(argv[i], model, error) || simulate;
+        exitWhenShown = exitWhenShown || std::strcmp(argv[i], EXIT_WHEN_SHOWN) == 0;
+    }
     if (!error.empty()) {
         std::fprintf(stderr, "qm44xx-panel: %s\n", error.c_str());
         return 1;
@@ -56,10 +79,13 @@ int runPanel(int &argc, char **argv) {
         startSimulation(model);
 
     PanelApplication app(argc, argv);
+    ExitWhenPainted exitWhenPainted; // outlives the window it watches
     std::unique_ptr<MainWindow> window;
     QString failure;
     try {
         window.reset(new MainWindow());
+        if (exitWhenShown)
+            window->installEventFilter(&exitWhenPainted);
         window->show();
         const int result = app.exec();
         if (!app.failed())

@@ -256,6 +256,29 @@ private Q_SLOTS:
         QVERIFY(simulation()); // started by --simulate
         QCOMPARE(reportHeads(*simulation()), (QStringList{"30 01 00", "20 01 00"}));
     }
+
+    // For start-up measurements: the program ends by itself, normally, once the
+    // window has been painted, with the board opened and not powered.
+    void exitWhenShownEndsAfterTheFirstPaint() {
+        static int windowPaints = 0;
+        struct Paints : QObject {
+            bool eventFilter(QObject *watched, QEvent *event) override {
+                windowPaints +=
+                    event->type() == QEvent::Paint && qobject_cast<MainWindow *>(watched);
+                return false;
+            }
+        };
+        windowPaints = 0;
+        scenario = [] { // the filter goes with the application
+            auto *paints = new Paints;
+            paints->setParent(QCoreApplication::instance());
+            QCoreApplication::instance()->installEventFilter(paints);
+        };
+        QCOMPARE(run({"--simulate", "--exit-when-shown"}), 0);
+        QCOMPARE(windowPaints, 1);
+        QVERIFY(simulation());
+        QVERIFY(!simulation()->en());
+    }
 };
 
 QTEST_APPLESS_MAIN(PanelEntryTest)

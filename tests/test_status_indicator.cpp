@@ -37,6 +37,38 @@ private Q_SLOTS:
         QCOMPARE(indicator.text(), ok);
         QCOMPARE(indicator.textFormat(), Qt::AutoText);
     }
+
+    // Polling sets the same flags four times a second: that must not repaint
+    // the label (nor, as it is not opaque, the window behind it); a change must.
+    void repaintsOnlyWhatChanged() {
+        struct Paints : QObject {
+            int count = 0;
+            bool eventFilter(QObject *, QEvent *event) override {
+                count += event->type() == QEvent::Paint;
+                return false;
+            }
+        } paints;
+        StatusIndicator indicator;
+        indicator.setWarn(0);
+        indicator.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&indicator));
+        indicator.installEventFilter(&paints);
+        for (int i = 0; i < 5; ++i) // the first paints after showing
+            QCoreApplication::processEvents();
+        paints.count = 0;
+        for (int tick = 0; tick < 5; ++tick) {
+            indicator.setWarn(0);
+            indicator.setFail(0);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(paints.count, 0);
+        indicator.setFail(1);
+        QCoreApplication::processEvents();
+        QCOMPARE(paints.count, 1);
+        indicator.update(); // the slot still repaints on request
+        QCoreApplication::processEvents();
+        QCOMPARE(paints.count, 2);
+    }
 };
 
 QTEST_MAIN(StatusIndicatorTest)

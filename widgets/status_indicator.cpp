@@ -6,12 +6,12 @@ StatusIndicator::StatusIndicator(QWidget *parent) : QLabel(parent) {
 
 void StatusIndicator::setWarn(int bit) {
     warn = bit > 0;
-    update();
+    showFlags();
 }
 
 void StatusIndicator::setFail(int bit) {
     fail = bit > 0;
-    update();
+    showFlags();
 }
 
 void StatusIndicator::clear() {
@@ -21,12 +21,16 @@ void StatusIndicator::clear() {
 }
 
 void StatusIndicator::update() {
+    showFlags();
+    // The slot hides QWidget::update(); the repaint request goes to the base.
+    QWidget::update();
+}
+
+void StatusIndicator::showFlags() {
     if (fail)
         setText(QStringLiteral("<div style='color:red;'><b>FAIL</b></div>"));
     else if (warn)
         setText(QStringLiteral("<div style='color:orange;'><b>WARN</b></div>"));
     else
         setText(QStringLiteral("<div style='color:green;'>OK</div>"));
-    // The slot hides QWidget::update(); the repaint request goes to the base.
-    QWidget::update();
 }

@@ -14,10 +14,15 @@ public Q_SLOTS:
     void setFail(int bit);
     // Blank, with both flags reset; stays blank until the next setter or update().
     void clear();
-    // Shows the text for the remembered flags (FAIL over WARN over OK).
+    // Shows the text for the remembered flags (FAIL over WARN over OK) and
+    // repaints.
     void update();
 
 private:
+    // Shows the text for the flags; a label repaints only when its text changes,
+    // so polling the same status again and again draws nothing.
+    void showFlags();
+
     bool warn = false;
     bool fail = false;
 };
