@@ -48,8 +48,10 @@ std::string escaped(const std::string &text) {
 }
 
 // Line n (from 1) of the text, without its line end; "" past the end.
+// Line n of a file, as the reader sees it (a leading byte-order mark is skipped).
 std::string lineOf(const std::string &text, int n) {
-    size_t start = 0;
+    const std::string bom = "\xEF\xBB\xBF";
+    size_t start = text.compare(0, bom.size(), bom) == 0 ? bom.size() : 0;
     for (int i = 1; i < n; ++i) {
         start = text.find('\n', start);
         if (start == std::string::npos)
