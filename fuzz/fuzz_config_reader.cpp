@@ -25,28 +25,6 @@ using ctl::RegulatorSettings;
 const std::string TOO_LARGE =
     "larger than " + std::to_string(ctl::MAX_CONFIG_SIZE) + " bytes: not a configuration file";
 
-bool printable(const std::string &text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c > 0x7E)
-            return false;
-    }
-    return true;
-}
-
-std::string escaped(const std::string &text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += char(c);
-        } else {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
-            out += buffer;
-        }
-    }
-    return out;
-}
-
 // Line n (from 1) of the text, without its line end; "" past the end.
 // Line n of a file, as the reader sees it (a leading byte-order mark is skipped).
 std::string lineOf(const std::string &text, int n) {

@@ -36,30 +36,6 @@ using ctl::Word;
 constexpr double STEP = 0.0041;
 constexpr double OFFSET = 0.2667;
 
-// Printable ASCII only: the tool prints these texts to a terminal.
-bool printable(const std::string &text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c > 0x7E)
-            return false;
-    }
-    return true;
-}
-
-// The text with anything unprintable as \xNN, for failure messages.
-std::string escaped(const std::string &text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += char(c);
-        } else {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
-            out += buffer;
-        }
-    }
-    return out;
-}
-
 std::string joined(const std::vector<std::string> &words) {
     std::string out;
     for (const std::string &w : words)

@@ -22,6 +22,30 @@
         }                                                                                          \
     } while (0)
 
+// Printable ASCII only: the tool prints these texts to a terminal.
+inline bool printable(const std::string &text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// The text with anything unprintable as \xNN, for failure messages.
+inline std::string escaped(const std::string &text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += char(c);
+        } else {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
+            out += buffer;
+        }
+    }
+    return out;
+}
+
 // Consumes the fuzz input front to back; once it is used up every value reads
 // as zero, so decoding never runs past the end.
 class FuzzInput {
