@@ -7,10 +7,12 @@
 #
 # ROOT must be set by the caller to the repository's top folder.
 
-# What the ordinary build (libraries, programs, tests, benchmarks) needs; the
-# virtual-machine test also needs QEMU, a static busybox, cpio and xz.
+# What the ordinary build (libraries, programs, tests, benchmarks) needs, with
+# a font for the panel's texts.
 QM_PACKAGES="build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev
-    libbenchmark-dev fonts-dejavu-core qemu-system-x86 busybox-static cpio xz-utils"
+    libbenchmark-dev fonts-dejavu-core"
+# What the virtual-machine test needs besides: QEMU, a static busybox, cpio, xz.
+QM_VM_PACKAGES="qemu-system-x86 busybox-static cpio xz-utils"
 
 QM_BUILT=""
 

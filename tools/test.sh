@@ -19,7 +19,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 STAGES="unit asan fuzz"
 
 stage_unit() {
-    qm_install $QM_PACKAGES
+    qm_install $QM_PACKAGES $QM_VM_PACKAGES
     qm_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     qm_ctest build
 }

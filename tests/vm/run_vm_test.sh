@@ -35,7 +35,7 @@ die() {
 
 for tool in qemu-system-x86_64 busybox cpio dpkg-deb apt-get apt-cache timeout ldd strip; do
     command -v "$tool" >/dev/null 2>&1 ||
-        die "$tool is missing (tools/setup.sh installs qemu-system-x86, busybox-static, cpio and the rest)"
+        die "$tool is missing (./tools/test.sh unit installs qemu-system-x86, busybox-static, cpio and xz-utils)"
 done
 
 # --- The kernel: Debian's linux-image package, downloaded once, not installed.
