@@ -48,13 +48,6 @@ QString words(const std::vector<ctl::Word> &list) {
     return out.join('|');
 }
 
-QStringList writesOf(const SimulatedBridge &bridge) {
-    QStringList out;
-    for (const SimulatedBridge::BusWrite &w : bridge.writes())
-        out << QString::asprintf("%02x: ", w.address) + hex(w.bytes);
-    return out;
-}
-
 bool sentEn(const SimulatedBridge &bridge) {
     for (const std::vector<uint8_t> &report : bridge.reports()) {
         if (report[1] == bridge::CMD_SET_EN)
@@ -325,7 +318,7 @@ private Q_SLOTS:
         QCOMPARE(r.err, QString());
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, expected);
-        QCOMPARE(writesOf(*simulation()), writes);
+        QCOMPARE(busWrites(*simulation()), writes);
         QCOMPARE(sleeps, QList<long>{100});
     }
 
@@ -449,7 +442,7 @@ private Q_SLOTS:
         QCOMPARE(ctl("--trace pvin on").err, at + "PVIN ON\n");
         bridge.clearTraffic();
         QCOMPARE(ctl("reg set 0xc1 0x80 ; reg set 0x0f 1").code, 0);
-        QCOMPARE(writesOf(bridge), (QStringList{"25: c1 80", "25: 0f 01", "25: 0f 01"}));
+        QCOMPARE(busWrites(bridge), (QStringList{"25: c1 80", "25: 0f 01", "25: 0f 01"}));
 
         // Page 2 is not populated on this chip: its registers ignore writes.
         r = ctl("reg set 0x81 5 --verify");

@@ -92,6 +92,14 @@ inline void injectFault(SimulatedBridge &bridge, const QString &fault) {
         qFatal("unknown fault %s", qPrintable(fault));
 }
 
+// "addr: bytes" for each I2C write the bridge received since the last clear.
+inline QStringList busWrites(const SimulatedBridge &bridge) {
+    QStringList out;
+    for (const SimulatedBridge::BusWrite &w : bridge.writes())
+        out << QString("%1: %2").arg(w.address, 2, 16, QChar('0')).arg(hex(w.bytes));
+    return out;
+}
+
 // Keeps the tests off any real board on the machine: only the simulated one is
 // listed while a test runs.
 inline void hermeticHidBus() {

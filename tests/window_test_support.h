@@ -55,14 +55,6 @@ private:
     QWidget *last = nullptr;
 };
 
-// "addr: bytes" for each I2C write the bridge received since the last clear.
-inline QStringList busWrites(const SimulatedBridge &bridge) {
-    QStringList out;
-    for (const SimulatedBridge::BusWrite &w : bridge.writes())
-        out << QString("%1: %2").arg(w.address, 2, 16, QChar('0')).arg(hex(w.bytes));
-    return out;
-}
-
 // The command bytes (1 to 3) of every report since the last clear, one per report.
 inline QStringList reportHeads(const SimulatedBridge &bridge) {
     QStringList out;
