@@ -1,9 +1,9 @@
 #include "app/mainwindow.h"
 
 #include "app/target_entry.h"
-#include "device/conversions.h"
 #include "device/ivr_device.h"
 #include "device/rate_labels.h"
+#include "device/regulator.h"
 #include "link/motherboard.h"
 #include "ui_mainwindow.h"
 
@@ -52,7 +52,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         lcd->setStyleSheet(QStringLiteral("QLCDNumber {color:black(40, 40, 255)}"));
     for (QSlider *slider :
          {ui->horizontalSlider_5, ui->horizontalSlider_6, ui->horizontalSlider_7}) {
-        slider->setMaximum(conv::DAC_CODE_MAX - conv::DAC_CODE_MIN);
+        slider->setMaximum(regulator::SLIDER_MAX);
         slider->setSingleStep(1);
     }
 
@@ -124,7 +124,7 @@ MainWindow::Panel MainWindow::panel(int n) const {
 }
 
 int MainWindow::pageOf(int n) const {
-    return (n == 2 && regulatorCount == 2) ? 3 : n;
+    return regulator::panelPage(n, regulatorCount);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
@@ -138,7 +138,7 @@ double MainWindow::check_pvin_bound(double input) {
 }
 
 double MainWindow::check_vout_bound(double input) {
-    return bounded(conv::VOUT_TARGET_MIN, conv::VOUT_TARGET_MAX, input);
+    return regulator::clampTarget(input);
 }
 
 double MainWindow::check_dcload_bound(int vr, double input) {

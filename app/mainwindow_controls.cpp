@@ -3,8 +3,8 @@
 #include "app/mainwindow.h"
 
 #include "app/target_entry.h"
-#include "device/conversions.h"
 #include "device/ivr_device.h"
+#include "device/regulator.h"
 #include "link/motherboard.h"
 #include "ui_mainwindow.h"
 
@@ -131,12 +131,12 @@ void MainWindow::ssChanged(int n, int index) {
         return;
     lastSsIndex[n - 1] = index;
     device->set_ss_code(pageOf(n), index);
-    device->set_clim_code(pageOf(n), std::clamp(index - 2, 0, 10));
+    device->set_clim_code(pageOf(n), regulator::climCodeForSoftStart(index));
     executeOnChange();
 }
 
 void MainWindow::sliderMoved(int n, int value) {
-    const int code = value + conv::DAC_CODE_MIN;
+    const int code = regulator::codeFromSliderPosition(value);
     panel(n).target->setText(target::textForCode(code));
     device->set_dac_code(pageOf(n), code);
     device->commit(); // a slider always sends at once; the pending mark stays as it was
@@ -212,13 +212,13 @@ void MainWindow::set_vr3_enabled(int value) {
     device->set_enable(3, value > 0 ? 1 : 0);
 }
 void MainWindow::set_vr1_dac_target(int value) {
-    device->set_dac_code(1, value + 57);
+    device->set_dac_code(1, regulator::codeFromSliderPosition(value));
 }
 void MainWindow::set_vr2_dac_target(int value) {
-    device->set_dac_code(2, value + 57);
+    device->set_dac_code(2, regulator::codeFromSliderPosition(value));
 }
 void MainWindow::set_vr3_dac_target(int value) {
-    device->set_dac_code(3, value + 57);
+    device->set_dac_code(3, regulator::codeFromSliderPosition(value));
 }
 void MainWindow::set_vr1_dvs_rate(int value) {
     device->set_dvs_code(1, value);

@@ -3,18 +3,14 @@
 #include "app/mainwindow.h"
 
 #include "app/target_entry.h"
-#include "device/conversions.h"
 #include "device/ivr_device.h"
+#include "device/regulator.h"
 #include "link/motherboard.h"
 #include "ui_mainwindow.h"
 
 namespace {
-constexpr double VOUT_SHOWN_FROM = 0.3; // lower output means show as 0
 int bit(int value, int n) {
     return (value >> n) & 1;
-}
-double shownVout(double mean) {
-    return mean < VOUT_SHOWN_FROM ? 0.0 : mean;
 }
 } // namespace
 
@@ -43,11 +39,10 @@ void MainWindow::timerLoop() {
     }
     ui->vinTelem->display(mean[0]);
     ui->tempTelem->display(mean[1]);
-    ui->vr1vout->display(shownVout(mean[2]));
     // Rows 2 to 4 are pages 1 to 3; a two-regulator chip shows page 3 in panel 2.
-    const bool two = regulatorCount == 2;
-    ui->vr2vout->display(shownVout(mean[two ? 4 : 3]));
-    ui->vr3vout->display(shownVout(mean[two ? 3 : 4]));
+    for (int n = 1; n <= 3; ++n)
+        panel(n).vout->display(
+            regulator::shownVout(mean[1 + regulator::panelShownPage(n, regulatorCount)]));
 
     const int core = device->read_core_status();
     ui->vinUv->setFail(bit(core, 0));
@@ -86,7 +81,7 @@ void MainWindow::syncUI() {
     const bool two = regulatorCount == 2;
     for (int n = 1; n <= 3; ++n) {
         const Panel p = panel(n);
-        const int page = two && n >= 2 ? 5 - n : n;
+        const int page = regulator::panelShownPage(n, regulatorCount);
         p.enable->setChecked(device->get_enable(page));
         const bool unpopulatedPanel = two && n == 3;
         p.dvs->setCurrentIndex(unpopulatedPanel ? 0 : device->get_dvs_code(page));
@@ -95,11 +90,11 @@ void MainWindow::syncUI() {
 
     for (int n = 1; n <= 3; ++n) {
         const Panel p = panel(n);
-        const int code = device->get_dac_code(two && n >= 2 ? 5 - n : n);
+        const int code = device->get_dac_code(regulator::panelShownPage(n, regulatorCount));
         const bool shown =
             n == 1 || (n == 2 && regulatorCount != 1) || (n == 3 && regulatorCount == 3);
         p.target->setText(shown ? target::textForCode(code) : QStringLiteral("N/A"));
-        p.slider->setValue(code - conv::DAC_CODE_MIN);
+        p.slider->setValue(regulator::sliderPositionFromCode(code));
     }
 
     if (!board->getEN()) {

@@ -1,10 +1,10 @@
 #include "ctl/command_parser.h"
 
 #include "ctl/encoding.h"
-#include "device/conversions.h"
 #include "device/ivr_device.h"
 #include "device/rate_labels.h"
 #include "device/register_map.h"
+#include "device/regulator.h"
 
 #include <map>
 
@@ -170,11 +170,11 @@ ParseResult parseSet(std::vector<std::string> args) {
         double volts = 0;
         if (!parseDecimal(value, volts))
             return failure(name, "VOLTS must be a number, got " + quoted(value));
-        if (!voutInRange(volts))
+        if (!regulator::targetInRange(volts))
             return failure(name, value + " V is outside the range " +
-                                     fixed(conv::VOUT_TARGET_MIN, 1) + " to " +
-                                     fixed(conv::VOUT_TARGET_MAX, 3) + " V");
-        command.code = dacCodeFromVolts(volts);
+                                     fixed(regulator::TARGET_MIN_V, 1) + " to " +
+                                     fixed(regulator::TARGET_MAX_V, 3) + " V");
+        command.code = regulator::dacCodeFromVolts(volts);
         break;
     }
     case CommandKind::SetEnable:

@@ -1,11 +1,12 @@
 #include "ctl/session.h"
 
-#include "ctl/config_file.h"
 #include "ctl/encoding.h"
 #include "ctl/output.h"
-#include "device/conversions.h"
+#include "device/config_file.h"
 #include "device/ivr_device.h"
 #include "device/register_map.h"
+#include "device/regulator.h"
+#include "device/settings.h"
 #include "link/motherboard.h"
 
 #include <QFile>
@@ -126,7 +127,7 @@ IvrDevice &Session::chip() {
 }
 
 int Session::pageOf(const Command &command) {
-    const int page = pageOfRegulator(command.regulator, activeChip.regulator_count);
+    const int page = regulator::pageOf(command.regulator, activeChip.regulator_count);
     if (page == 0) {
         const int count = activeChip.regulator_count;
         throw usageError(command.name, activeChip.chip_name + " has no VR" +
@@ -209,7 +210,7 @@ void Session::status() {
     bool allOnes = (core & 0x3F) == 0x3F;
     for (int vr = 1; vr <= activeChip.regulator_count; ++vr) {
         regulators.push_back(
-            device.read_page_status(pageOfRegulator(vr, activeChip.regulator_count)));
+            device.read_page_status(regulator::pageOf(vr, activeChip.regulator_count)));
         allOnes = allOnes && regulators.back() == 0xFF;
     }
     if (allOnes)
@@ -221,7 +222,7 @@ void Session::telemetry(const TelemetryOptions &options) {
     IvrDevice &device = chip();
     std::vector<int> pages;
     for (int vr = 1; vr <= activeChip.regulator_count; ++vr)
-        pages.push_back(pageOfRegulator(vr, activeChip.regulator_count));
+        pages.push_back(regulator::pageOf(vr, activeChip.regulator_count));
     if (options.csv)
         out << telemetryCsvHeader(int(pages.size())) << std::endl;
     for (long i = 0; options.count == 0 || i < options.count; ++i) {
@@ -271,7 +272,7 @@ void Session::set(const Command &command) {
         break;
     default: // soft-start, with the current limit that goes with it
         device.set_ss_code(page, command.code);
-        device.set_clim_code(page, climCodeForSoftStart(command.code));
+        device.set_clim_code(page, regulator::climCodeForSoftStart(command.code));
         touched = uint8_t(base + reg::PAGE_SS_CLIM);
         break;
     }
@@ -313,24 +314,11 @@ void Session::dump() {
 void Session::save(const std::string &file) {
     IvrDevice &device = chip();
     device.refresh(); // the chip's settings as they are now
-    ChipConfig config;
-    config.chip = activeChip.chip_name;
-    for (int vr = 1; vr <= activeChip.regulator_count; ++vr) {
-        const int page = pageOfRegulator(vr, activeChip.regulator_count);
-        RegulatorSettings settings;
-        settings.enable = device.get_enable(page);
-        settings.dacCode = device.get_dac_code(page);
-        settings.dvsCode = device.get_dvs_code(page);
-        settings.ssCode = device.get_ss_code(page);
-        if (settings.dacCode < conv::DAC_CODE_MIN || settings.dacCode > conv::DAC_CODE_MAX)
-            throw fileError("save: the target of VR" + std::to_string(vr) + " (DAC code " +
-                            std::to_string(settings.dacCode) + ", " +
-                            fixed(voltsFromDacCode(settings.dacCode), 4) +
-                            " V) is outside 0.5 to 1.202 V and cannot be saved; set it with "
-                            "'set vout' first");
-        config.regulators.push_back(settings);
-    }
-    const std::string text = formatConfig(config);
+    const ChipSettings settings = settingsFromCache(device);
+    const std::string unsavable = unsavableReason(settings);
+    if (!unsavable.empty())
+        throw fileError("save: " + unsavable + "; set it with 'set vout' first");
+    const std::string text = formatConfig(settings);
     if (file == "-") {
         out << text;
         return;
@@ -364,25 +352,13 @@ void Session::load(const Command &command) {
     const ConfigParseResult parsed = parseConfig(text);
     if (!parsed.ok())
         throw fileError("load: " + file + ": " + parsed.error);
-    const ChipConfig &config = parsed.config;
     IvrDevice &device = chip();
-    if (config.chip != activeChip.chip_name)
-        throw fileError("load: " + file + ": line " + std::to_string(config.chipLine) +
-                        ": the file is for " + config.chip + ", the chip is " +
-                        activeChip.chip_name);
+    const std::string mismatch = mismatchReason(parsed.config, device);
+    if (!mismatch.empty())
+        throw fileError("load: " + file + ": line " + std::to_string(parsed.chipLine) + ": " +
+                        mismatch);
 
-    std::vector<uint8_t> touched;
-    for (size_t i = 0; i < config.regulators.size(); ++i) {
-        const RegulatorSettings &settings = config.regulators[i];
-        const int page = pageOfRegulator(int(i) + 1, activeChip.regulator_count);
-        device.set_enable(page, settings.enable ? 1 : 0);
-        device.set_dac_code(page, settings.dacCode);
-        device.set_dvs_code(page, settings.dvsCode);
-        device.set_ss_code(page, settings.ssCode);
-        device.set_clim_code(page, climCodeForSoftStart(settings.ssCode));
-        for (uint8_t offset = 0; offset < 4; ++offset)
-            touched.push_back(uint8_t(reg::pageBase(page) + offset));
-    }
+    const std::vector<uint8_t> touched = applySettings(device, parsed.config);
     device.commit();
     if (command.verify || verifyAll)
         verifyRegisters(touched);

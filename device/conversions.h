@@ -23,10 +23,4 @@ constexpr double vinFromCode(uint8_t code) {
 constexpr double temperatureFromCode(uint8_t code) {
     return (static_cast<int>(code) - TEMP_CODE_OFFSET) * TEMP_STEP + TEMP_OFFSET;
 }
-
-// The window's and the tool's target range: slider position p is DAC code p + 57.
-constexpr int DAC_CODE_MIN = 57;
-constexpr int DAC_CODE_MAX = 228;
-constexpr double VOUT_TARGET_MIN = 0.5;
-constexpr double VOUT_TARGET_MAX = 1.202;
 } // namespace conv

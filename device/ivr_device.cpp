@@ -2,6 +2,7 @@
 #include "device/ivr_device.h"
 
 #include "device/register_map.h"
+#include "device/regulator.h"
 
 #include <vector>
 
@@ -95,11 +96,16 @@ void IvrDevice::commit() {
 }
 
 void IvrDevice::refresh() {
-    std::vector<uint8_t> order = {0x10, 0x11, 0x12, 0x13, 0x40, 0x41, 0x42, 0x43};
-    if (regulator_count > 1)
-        order.insert(order.end(), {0xC0, 0xC1, 0xC2, 0xC3});
-    if (regulator_count > 2)
-        order.insert(order.end(), {0x80, 0x81, 0x82, 0x83});
+    // The identity registers, then page 1 always, page 3 and page 2 as populated.
+    std::vector<uint8_t> order;
+    for (uint8_t address = reg::IDENTITY_FIRST; address <= reg::CHIP_ID; ++address)
+        order.push_back(address);
+    for (int page : {1, 3, 2}) {
+        if (page != 1 && !regulator::pagePopulated(page, regulator_count))
+            continue;
+        for (uint8_t offset = 0; offset < reg::PAGE_SIZE; ++offset)
+            order.push_back(uint8_t(reg::pageBase(page) + offset));
+    }
     // Everything is read before anything is replaced: a refresh cut short by a
     // link failure leaves the cache and the pending changes as they were.
     std::vector<uint8_t> values;

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "device/chip_table.h"
+#include "device/i2c.h"
 #include "device/register_field.h"
-#include "link/i2c.h"
 
 #include <cstdint>
 #include <map>
@@ -50,7 +50,12 @@ public:
     uint8_t read_core_status();
     uint8_t read_page_status(int page);
 
+    // Probes every row of the chip table in order, the fallback row too.
     ChipDescriptor identify_chip();
+    // Probes the known models only, never the fallback row's address 0x00 (the
+    // I2C general call, which reaches every device on the bus); a descriptor
+    // with no regulators when none answers.
+    ChipDescriptor identify_known_chip();
 
     // True while some register holds a change not yet committed.
     bool has_pending_changes() const;
@@ -63,6 +68,7 @@ public:
     std::string chip_name;
 
 private:
+    ChipDescriptor identify(bool probeFallback);
     uint8_t readFromChip(uint8_t address);
     void storeInCache(uint8_t address, uint8_t value);
 };

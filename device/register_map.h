@@ -11,6 +11,7 @@ constexpr uint8_t CORE_STATUS = 0x00;
 constexpr uint8_t VIN = 0x01;
 constexpr uint8_t TEMPERATURE = 0x02;
 constexpr uint8_t UPDATE_TRIGGER = 0x0F;
+constexpr uint8_t IDENTITY_FIRST = 0x10; // 0x10 to CHIP_ID identify the chip
 constexpr uint8_t CHIP_ID = 0x13;
 constexpr uint8_t UPDATE_VALUE = 0x01;
 
@@ -22,6 +23,7 @@ constexpr uint8_t PAGE_CONTROL = 0; // offsets within a page
 constexpr uint8_t PAGE_DAC = 1;
 constexpr uint8_t PAGE_SS_CLIM = 2;
 constexpr uint8_t PAGE_DVS = 3;
+constexpr uint8_t PAGE_SIZE = 4;
 // Output-voltage telemetry of page p.
 constexpr uint8_t voutRegister(int page) {
     return static_cast<uint8_t>(2 * page + 1);

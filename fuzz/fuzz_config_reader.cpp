@@ -1,16 +1,16 @@
-// qm44xx-ctl's configuration file reader (ctl::parseConfig) on arbitrary bytes;
+// qm44xx-ctl's configuration file reader (parseConfig) on arbitrary bytes;
 // the seed corpus holds valid files of each model for the fuzzer to mutate.
 //
 // Checked: nothing is thrown; a file is either accepted as a complete
 // configuration for exactly the regulators of the model it names, every value
 // in range, or refused with a printable message that names a line (within the
 // file), a missing key or a missing section, or says the file is too large
-// (only when it is). Every accepted configuration, written by ctl::formatConfig,
+// (only when it is). Every accepted configuration, written by formatConfig,
 // is accepted again as the same configuration, and writing that gives the same
 // text; the accepted file padded with a comment to exactly the largest size is
 // still accepted, and one byte more is refused.
-#include "ctl/config_file.h"
 #include "device/chip_table.h"
+#include "device/config_file.h"
 #include "fuzz_input.h"
 
 #include <algorithm>
@@ -18,12 +18,8 @@
 
 namespace {
 
-using ctl::ChipConfig;
-using ctl::ConfigParseResult;
-using ctl::RegulatorSettings;
-
 const std::string TOO_LARGE =
-    "larger than " + std::to_string(ctl::MAX_CONFIG_SIZE) + " bytes: not a configuration file";
+    "larger than " + std::to_string(MAX_CONFIG_SIZE) + " bytes: not a configuration file";
 
 // Line n (from 1) of the text, without its line end; "" past the end.
 // Line n of a file, as the reader sees it (a leading byte-order mark is skipped).
@@ -53,7 +49,7 @@ bool chipKeyLine(const std::string &line) {
     return equals != std::string::npos && line[equals] == '=';
 }
 
-bool sameSettings(const ChipConfig &a, const ChipConfig &b) {
+bool sameSettings(const ChipSettings &a, const ChipSettings &b) {
     if (a.chip != b.chip || a.regulators.size() != b.regulators.size())
         return false;
     for (size_t i = 0; i < a.regulators.size(); ++i) {
@@ -82,7 +78,7 @@ bool regulatorKey(const std::string &key) {
 // A refusal names a line of the file, a missing key or section, or the size.
 void checkRefusal(const std::string &text, const std::string &error) {
     FUZZ_CHECK(!error.empty() && printable(error), "error [%s]", escaped(error).c_str());
-    if (text.size() > ctl::MAX_CONFIG_SIZE) {
+    if (text.size() > MAX_CONFIG_SIZE) {
         FUZZ_CHECK(error == TOO_LARGE, "%zu bytes: error [%s]", text.size(), error.c_str());
         return;
     }
@@ -110,14 +106,13 @@ void checkRefusal(const std::string &text, const std::string &error) {
 
 // An accepted file: the named model's regulators, each value in range; the
 // configuration survives being written and read back.
-void checkAccepted(const std::string &text, const ChipConfig &config) {
+void checkAccepted(const std::string &text, const ChipSettings &config, int chipLine) {
     const ChipDescriptor *model = findChipModel(config.chip);
     FUZZ_CHECK(model && config.regulators.size() == model->regulator_count,
                "chip [%s] with %zu regulators", escaped(config.chip).c_str(),
                config.regulators.size());
-    FUZZ_CHECK(config.chipLine >= 1 && chipKeyLine(lineOf(text, config.chipLine)),
-               "chip key on line %d: [%s]", config.chipLine,
-               escaped(lineOf(text, config.chipLine)).c_str());
+    FUZZ_CHECK(chipLine >= 1 && chipKeyLine(lineOf(text, chipLine)), "chip key on line %d: [%s]",
+               chipLine, escaped(lineOf(text, chipLine)).c_str());
     for (size_t i = 0; i < config.regulators.size(); ++i) {
         const RegulatorSettings &vr = config.regulators[i];
         FUZZ_CHECK(vr.dacCode >= 57 && vr.dacCode <= 228 && vr.dvsCode >= 0 && vr.dvsCode <= 15 &&
@@ -125,37 +120,36 @@ void checkAccepted(const std::string &text, const ChipConfig &config) {
                    "VR%zu: DAC %d, dvs %d, ss %d", i + 1, vr.dacCode, vr.dvsCode, vr.ssCode);
     }
 
-    const std::string written = ctl::formatConfig(config);
-    const ConfigParseResult again = ctl::parseConfig(written);
+    const std::string written = formatConfig(config);
+    const ConfigParseResult again = parseConfig(written);
     FUZZ_CHECK(again.ok(), "written file refused: %s\n%s", again.error.c_str(), written.c_str());
     FUZZ_CHECK(sameSettings(again.config, config), "written file reads differently:\n%s",
                written.c_str());
-    FUZZ_CHECK(chipKeyLine(lineOf(written, again.config.chipLine)), "chip key on line %d of\n%s",
-               again.config.chipLine, written.c_str());
-    FUZZ_CHECK(ctl::formatConfig(again.config) == written, "writing again differs from\n%s",
+    FUZZ_CHECK(chipKeyLine(lineOf(written, again.chipLine)), "chip key on line %d of\n%s",
+               again.chipLine, written.c_str());
+    FUZZ_CHECK(formatConfig(again.config) == written, "writing again differs from\n%s",
                written.c_str());
 
     // Up to the largest size a file is read; past it, refused unread.
     std::string padded = text;
     if (!padded.empty() && padded.back() != '\n')
         padded += '\n';
-    if (padded.size() < ctl::MAX_CONFIG_SIZE) {
+    if (padded.size() < MAX_CONFIG_SIZE) {
         padded += '#';
-        padded.resize(ctl::MAX_CONFIG_SIZE, 'x');
-        const ConfigParseResult largest = ctl::parseConfig(padded);
+        padded.resize(MAX_CONFIG_SIZE, 'x');
+        const ConfigParseResult largest = parseConfig(padded);
         FUZZ_CHECK(largest.ok() && sameSettings(largest.config, config),
                    "padded to %zu bytes: [%s]", padded.size(), largest.error.c_str());
         padded += 'x';
-        FUZZ_CHECK(ctl::parseConfig(padded).error == TOO_LARGE, "%zu bytes accepted",
-                   padded.size());
+        FUZZ_CHECK(parseConfig(padded).error == TOO_LARGE, "%zu bytes accepted", padded.size());
     }
 }
 
 void run(const uint8_t *data, size_t size) {
     const std::string text(reinterpret_cast<const char *>(data), size);
-    const ConfigParseResult result = ctl::parseConfig(text);
+    const ConfigParseResult result = parseConfig(text);
     if (result.ok())
-        checkAccepted(text, result.config);
+        checkAccepted(text, result.config, result.chipLine);
     else
         checkRefusal(text, result.error);
 }

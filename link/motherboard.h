@@ -4,7 +4,7 @@
 #pragma once
 
 #include "device/chip_table.h"
-#include "link/i2c.h"
+#include "device/i2c.h"
 
 #include <QObject>
 #include <QString>

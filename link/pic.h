@@ -4,7 +4,7 @@
 #pragma once
 
 #include "link/hid_discovery.h"
-#include "link/i2c.h"
+#include "device/i2c.h"
 
 #include <QObject>
 

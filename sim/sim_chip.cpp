@@ -2,6 +2,7 @@
 
 #include "device/conversions.h"
 #include "device/register_map.h"
+#include "device/regulator.h"
 
 #include <algorithm>
 #include <cmath>
@@ -33,16 +34,7 @@ SimulatedChip::SimulatedChip(const ChipDescriptor &model) : descriptor(model) {
 }
 
 bool SimulatedChip::pagePopulated(int page) const {
-    switch (descriptor.regulator_count) {
-    case 1:
-        return page == 1;
-    case 2:
-        return page == 1 || page == 3;
-    case 3:
-        return page >= 1 && page <= 3;
-    default:
-        return false;
-    }
+    return regulator::pagePopulated(page, descriptor.regulator_count);
 }
 
 void SimulatedChip::reset() {

@@ -155,25 +155,6 @@ private Q_SLOTS:
         QCOMPARE(words(list),
                  QString("power|on|;|save|a b.cfg|detect|;|status|;|reg|get|0x13|x y"));
 
-        // Targets as the window's line edit turns them into slider positions.
-        QCOMPARE(ctl::dacCodeFromVolts(0.6), 81);
-        QCOMPARE(ctl::dacCodeFromVolts(0.5), 57);
-        QCOMPARE(ctl::dacCodeFromVolts(1.202), 228);
-        QCOMPARE(ctl::dacCodeFromVolts(0.9), 154);
-        QVERIFY(!ctl::voutInRange(0.4999) && !ctl::voutInRange(1.2021) && ctl::voutInRange(0.5));
-        // Every code's voltage as a file holds it (4 decimals) gives that code back.
-        for (int code = 57; code <= 228; ++code) {
-            double volts = 0;
-            QVERIFY(ctl::parseDecimal(ctl::fixed(ctl::voltsFromDacCode(code), 4), volts));
-            QCOMPARE(ctl::dacCodeFromVolts(volts), code);
-        }
-        QCOMPARE(ctl::climCodeForSoftStart(2), 0);
-        QCOMPARE(ctl::climCodeForSoftStart(3), 1);
-        QCOMPARE(ctl::climCodeForSoftStart(15), 10);
-        QCOMPARE(ctl::pageOfRegulator(2, 2), 3);
-        QCOMPARE(ctl::pageOfRegulator(2, 3), 2);
-        QCOMPARE(ctl::pageOfRegulator(2, 1), 0);
-
         int byte = -1;
         QVERIFY(ctl::parseByte("0x13", byte) && byte == 0x13);
         QVERIFY(ctl::parseByte("0X0FF", byte) && byte == 0xFF);

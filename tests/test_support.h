@@ -3,7 +3,7 @@
 #pragma once
 
 #include "link/hid_backend.h"
-#include "link/i2c.h"
+#include "device/i2c.h"
 #include "sim/simulation.h"
 
 #include <QString>

@@ -15,26 +15,13 @@
 // exactly once.
 #pragma once
 
+#include "device/settings.h"
+
 #include <string>
-#include <vector>
-
-namespace ctl {
-
-struct RegulatorSettings {
-    bool enable = false;
-    int dacCode = 0; // 57..228
-    int dvsCode = 0; // 0..15
-    int ssCode = 0;  // 0..15
-};
-
-struct ChipConfig {
-    std::string chip;                          // one of the chip table's models
-    int chipLine = 0;                          // line of the "chip" key in the text read
-    std::vector<RegulatorSettings> regulators; // VR1, VR2, ... as many as the model has
-};
 
 struct ConfigParseResult {
-    ChipConfig config;
+    ChipSettings config;
+    int chipLine = 0;  // line of the "chip" key in the text read
     std::string error; // empty on success; names the line or the key otherwise
     bool ok() const { return error.empty(); }
 };
@@ -43,6 +30,5 @@ struct ConfigParseResult {
 constexpr size_t MAX_CONFIG_SIZE = 64 * 1024;
 
 ConfigParseResult parseConfig(const std::string &text);
-std::string formatConfig(const ChipConfig &config);
-
-} // namespace ctl
+// writer: the program named in the file's first comment line.
+std::string formatConfig(const ChipSettings &config, const std::string &writer = "qm44xx-ctl save");

@@ -1,13 +1,14 @@
-#include "ctl/config_file.h"
+#include "device/config_file.h"
 
-#include "ctl/encoding.h"
 #include "device/chip_table.h"
-#include "device/conversions.h"
 #include "device/rate_labels.h"
+#include "device/regulator.h"
+#include "device/text.h"
 
 #include <array>
 
-namespace ctl {
+using text::fixed;
+using text::quoted;
 
 namespace {
 
@@ -50,18 +51,18 @@ std::string parseRegulatorValue(int keyIndex, const std::string &value,
     const std::string key = REGULATOR_KEYS[size_t(keyIndex)];
     switch (keyIndex) {
     case 0:
-        if (!parseOnOff(value, settings.enable))
+        if (!text::parseOnOff(value, settings.enable))
             return key + ": expected on or off, got " + quoted(value);
         return std::string();
     case 1: {
         double volts = 0;
-        if (!parseDecimal(value, volts))
+        if (!text::parseDecimal(value, volts))
             return key + ": expected a voltage, got " + quoted(value);
-        if (!voutInRange(volts))
+        if (!regulator::targetInRange(volts))
             return key + ": " + value + " V is outside the range " +
-                   fixed(conv::VOUT_TARGET_MIN, 1) + " to " + fixed(conv::VOUT_TARGET_MAX, 3) +
+                   fixed(regulator::TARGET_MIN_V, 1) + " to " + fixed(regulator::TARGET_MAX_V, 3) +
                    " V";
-        settings.dacCode = dacCodeFromVolts(volts);
+        settings.dacCode = regulator::dacCodeFromVolts(volts);
         return std::string();
     }
     default: {
@@ -88,7 +89,8 @@ ConfigParseResult parseConfig(const std::string &text) {
         return failed("larger than " + std::to_string(MAX_CONFIG_SIZE) +
                       " bytes: not a configuration file");
     const ChipDescriptor *model = nullptr;
-    ChipConfig config;
+    ChipSettings config;
+    int chipLine = 0;
     std::array<Section, 4> sections; // index 1..3
     int current = 0;                 // 0: before the first section
 
@@ -150,7 +152,7 @@ ConfigParseResult parseConfig(const std::string &text) {
                 return failed(at(lineNumber) + "chip: unknown model " + quoted(value) +
                               " (known: " + chipModelNames() + ")");
             config.chip = model->chip_name;
-            config.chipLine = lineNumber;
+            chipLine = lineNumber;
             continue;
         }
         const int keyIndex = regulatorKeyIndex(key);
@@ -183,11 +185,13 @@ ConfigParseResult parseConfig(const std::string &text) {
     }
     ConfigParseResult result;
     result.config = config;
+    result.chipLine = chipLine;
     return result;
 }
 
-std::string formatConfig(const ChipConfig &config) {
-    std::string text = "# QM44xxC regulator settings, written by qm44xx-ctl save\n"
+std::string formatConfig(const ChipSettings &config, const std::string &writer) {
+    std::string text = "# QM44xxC regulator settings, written by " + writer +
+                       "\n"
                        "# enable: on or off; vout: output target in volts, 0.5 to 1.202\n"
                        "# dvs, ss: rate in mV/us (0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246\n"
                        "#          492 984 1968 3936 7872 15744) or its code 0 to 15\n";
@@ -196,11 +200,9 @@ std::string formatConfig(const ChipConfig &config) {
         const RegulatorSettings &vr = config.regulators[i];
         text += "\n" + sectionName(int(i) + 1) + "\n";
         text += std::string("enable = ") + (vr.enable ? "on" : "off") + "\n";
-        text += "vout = " + fixed(voltsFromDacCode(vr.dacCode), 4) + "\n";
+        text += "vout = " + fixed(regulator::voltsFromDacCode(vr.dacCode), 4) + "\n";
         text += "dvs = " + dvs_rate_labels[size_t(vr.dvsCode & 0x0F)] + "\n";
         text += "ss = " + ss_rate_labels[size_t(vr.ssCode & 0x0F)] + "\n";
     }
     return text;
 }
-
-} // namespace ctl
