@@ -3,7 +3,6 @@
 #include "device/ivr_device.h"
 #include "link/pic.h"
 
-#include <QThread>
 
 QString hexByte(uint8_t value) {
     QString text;
@@ -57,7 +56,7 @@ ChipDescriptor MotherBoard::setEN(bool high) {
         return result;
     }
     Q_EMIT logMessage(QStringLiteral("Setting EN high"));
-    QThread::msleep(POWER_UP_DELAY_MS);
+    clock.sleep(POWER_UP_DELAY_MS);
     result = device->identify_chip();
     device->refresh();
     return result;
@@ -70,4 +69,8 @@ void MotherBoard::setPVIN(bool on) {
 
 bool MotherBoard::getEN() const {
     return enLevel;
+}
+
+void MotherBoard::setClock(const Clock &newClock) {
+    clock = newClock;
 }

@@ -5,6 +5,7 @@
 
 #include "device/chip_table.h"
 #include "device/i2c.h"
+#include "link/clock.h"
 
 #include <QObject>
 #include <QString>
@@ -33,6 +34,9 @@ public:
     void setPVIN(bool on);
     bool getEN() const;
 
+    // The clock whose sleep makes the power-up wait (the system's by default).
+    void setClock(const Clock &clock);
+
     // The wait after raising EN before the chip is addressed.
     static constexpr int POWER_UP_DELAY_MS = 250;
 
@@ -46,4 +50,5 @@ private:
     void logBytes(const char *head, uint16_t address, const std::string &bytes);
 
     bool enLevel = false;
+    Clock clock = systemClock();
 };
