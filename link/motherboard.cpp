@@ -58,7 +58,21 @@ ChipDescriptor MotherBoard::setEN(bool high) {
     Q_EMIT logMessage(QStringLiteral("Setting EN high"));
     clock.sleep(POWER_UP_DELAY_MS);
     result = device->identify_chip();
-    device->refresh();
+    // No chip answered: its settings would be read from the fallback row's
+    // address 0x00, the general call, which reaches every device on the bus.
+    if (result.regulator_count > 0)
+        device->refresh();
+    return result;
+}
+
+ChipDescriptor MotherBoard::powerOnKnownChip() {
+    pic->writeEN(1);
+    enLevel = true;
+    Q_EMIT logMessage(QStringLiteral("Setting EN high"));
+    clock.sleep(POWER_UP_DELAY_MS);
+    const ChipDescriptor result = device->identify_known_chip();
+    if (result.regulator_count > 0)
+        device->refresh();
     return result;
 }
 

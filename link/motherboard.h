@@ -31,6 +31,9 @@ public:
     // refreshes the register cache; returns the chip's descriptor. Low: sends EN
     // and returns a descriptor with an empty name.
     ChipDescriptor setEN(bool high);
+    // As setEN(true), but probes the known models only: nothing is sent to the
+    // I2C general call address 0x00 (the chip table's fallback row).
+    ChipDescriptor powerOnKnownChip();
     void setPVIN(bool on);
     bool getEN() const;
 
