@@ -10,7 +10,7 @@
 # What the ordinary build (libraries, programs, tests, benchmarks) needs, with
 # a font for the panel's texts.
 QM_PACKAGES="build-essential cmake ninja-build pkg-config python3 qtbase5-dev qtbase5-dev-tools libhidapi-dev
-    libbenchmark-dev fonts-dejavu-core"
+    libbenchmark-dev fonts-dejavu-core prometheus-cpp-dev prometheus python3-pyvisa python3-pyvisa-py"
 # What the virtual-machine test needs besides: QEMU, a static busybox, cpio, xz.
 QM_VM_PACKAGES="qemu-system-x86 busybox-static cpio xz-utils"
 
