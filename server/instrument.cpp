@@ -121,7 +121,8 @@ void expectParameters(const Command &command, size_t count) {
         raise(scpi::PARAMETER_NOT_ALLOWED,
               count == 0 ? scpi::headerText(command) + " takes no parameter"
                          : scpi::headerText(command) + " takes " + std::to_string(count) +
-                               " parameter" + (count == 1 ? "" : "s"));
+                               " parameter" + (count == 1 ? "" : "s") + ", not " +
+                               std::to_string(command.parameters.size()));
 }
 
 const char *kindName(Parameter::Kind kind) {
@@ -253,20 +254,20 @@ std::string Instrument::execute(ClientState &client, const std::string &message)
             if (readOnly && !command.query && !clientOnly(found.id))
                 raise(scpi::COMMAND_PROTECTED, "the server is read-only");
             actions.push_back(prepare(command, found.id, found.suffix, client));
+            if (!command.common)
+                previous = found.path;
         } catch (const ScpiError &error) {
             pushError(client, error.code, error.detail);
             return std::string();
         }
-        if (!command.common)
-            previous = command.nodes;
     }
 
     std::string answer;
     bool answered = false;
-    for (const Action &action : actions) {
+    for (size_t i = 0; i < actions.size(); ++i) {
         try {
-            std::string result = action();
-            if (!result.empty() || answered) {
+            const std::string result = actions[i]();
+            if (parsed.commands[i].query) {
                 answer += (answered ? ";" : "") + result;
                 answered = true;
             }

@@ -116,6 +116,7 @@ void Framer::overrun() {
     current.clear();
     current.shrink_to_fit(); // a 64 KiB block's buffer is not kept for a client
     textBytes = 0;
+    blockBytes = 0;
     state = State::Discarding;
 }
 
@@ -124,6 +125,7 @@ void Framer::feed(const char *data, size_t size, std::vector<Message> &out) {
         out.push_back(Message{overran ? std::string() : current, overran});
         current.clear();
         textBytes = 0;
+        blockBytes = 0;
         state = State::Text;
     };
     for (size_t i = 0; i < size; ++i) {
@@ -141,10 +143,8 @@ void Framer::feed(const char *data, size_t size, std::vector<Message> &out) {
             }
             if (c == '0') {
                 append(c);
-                if (state == State::Hash) {
-                    blockLength = 0;
+                if (state == State::Hash)
                     state = State::Indefinite;
-                }
                 continue;
             }
             state = State::Text; // #H1F and the like; the parser judges the rest
@@ -158,11 +158,12 @@ void Framer::feed(const char *data, size_t size, std::vector<Message> &out) {
                     blockLength = blockLength * 10 + size_t(c - '0');
                 if (--lengthDigits > 0)
                     continue;
-                if (blockLength > maxBlock) {
+                if (blockLength > maxBlock - blockBytes) {
                     overrun();
                 } else if (blockLength == 0) {
                     state = State::Text;
                 } else {
+                    blockBytes += blockLength;
                     blockRemaining = blockLength;
                     state = State::BlockData;
                 }
@@ -178,7 +179,7 @@ void Framer::feed(const char *data, size_t size, std::vector<Message> &out) {
         case State::Indefinite:
             if (c == '\n') {
                 finish(false);
-            } else if (++blockLength > maxBlock) {
+            } else if (++blockBytes > maxBlock) {
                 overrun();
             } else {
                 current += c;

@@ -45,7 +45,8 @@ const char *errorText(int code);
 // detail is doubled, as inside any SCPI string.
 std::string errorEntry(int code, const std::string &detail = std::string());
 
-// Limits of one message: its text outside blocks, and each block's data.
+// Limits of one message: its text outside blocks, and the data of its blocks
+// together.
 constexpr size_t MAX_MESSAGE_TEXT = 4096;
 constexpr size_t MAX_BLOCK_DATA = 64 * 1024;
 
@@ -83,6 +84,7 @@ private:
     int lengthDigits = 0;
     size_t blockLength = 0;
     size_t blockRemaining = 0;
+    size_t blockBytes = 0; // of the message so far
 };
 
 // One node of a header: its mnemonic as given (any case) and its numeric suffix

@@ -91,6 +91,7 @@ Resolution lookUp(const std::vector<CommandSpec> &tree, const Command &command,
         }
         result.id = spec.id;
         result.suffix = suffix;
+        result.path = nodes;
         return result;
     }
     result.error = UNDEFINED_HEADER;

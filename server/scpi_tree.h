@@ -25,6 +25,9 @@ struct Resolution {
     long suffix = -1; // the suffix given on the '#' node, -1 when none was
     int error = NO_ERROR;
     std::string detail;
+    // The header's full path as resolved (with the previous command's path in
+    // front when the compound rule applied): the next command's previous.
+    std::vector<HeaderNode> path;
 };
 
 // Finds the command a header names. A header that does not begin with ':' (or
