@@ -88,8 +88,7 @@ void run(const uint8_t *data, size_t size) {
     std::vector<Message> sent = framed("SYST:SETT " + scpi::definiteBlock(block) + "\n", chunk);
     FUZZ_CHECK(sent.size() == 1 && !sent[0].overrun, "a block came as %zu messages", sent.size());
     const scpi::ParseResult back = scpi::parseMessage(sent[0].text);
-    FUZZ_CHECK(back.ok() && back.commands.size() == 1 &&
-                   back.commands[0].parameters.size() == 1 &&
+    FUZZ_CHECK(back.ok() && back.commands.size() == 1 && back.commands[0].parameters.size() == 1 &&
                    back.commands[0].parameters[0].kind == scpi::Parameter::Kind::Block &&
                    back.commands[0].parameters[0].text == block,
                "the block did not come back: error %d [%s]", back.error,

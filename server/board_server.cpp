@@ -243,11 +243,10 @@ void BoardServer::runNext() {
 void BoardServer::drop(Client *client) {
     client->socket->disconnect(this);
     client->socket->deleteLater();
-    clients.erase(std::remove_if(clients.begin(), clients.end(),
-                                 [client](const std::unique_ptr<Client> &c) {
-                                     return c.get() == client;
-                                 }),
-                  clients.end());
+    clients.erase(
+        std::remove_if(clients.begin(), clients.end(),
+                       [client](const std::unique_ptr<Client> &c) { return c.get() == client; }),
+        clients.end());
 }
 
 } // namespace server

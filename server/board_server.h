@@ -26,7 +26,7 @@ class Metrics;
 
 struct ServeSettings {
     QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
-    quint16 port = 0;        // 0: one the system picks
+    quint16 port = 0; // 0: one the system picks
     int maxClients = 8;
     int idleTimeoutS = 3600; // 0: never
     int intervalMs = 1000;   // the metrics' poll

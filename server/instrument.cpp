@@ -147,7 +147,8 @@ bool boolean(const Parameter &p) {
             return true;
         if (scpi::mnemonicMatches(p.text, "OFF"))
             return false;
-        raise(scpi::ILLEGAL_PARAMETER_VALUE, "expected ON, OFF, 1 or 0, got " + text::quoted(p.text));
+        raise(scpi::ILLEGAL_PARAMETER_VALUE,
+              "expected ON, OFF, 1 or 0, got " + text::quoted(p.text));
     }
     if (p.kind == Parameter::Kind::Decimal) {
         if (p.number == 1)
@@ -174,7 +175,8 @@ long integer(const Parameter &p, long low, long high, const char *what) {
 
 int rateCode(const Parameter &p, const RateLabels &labels) {
     if (p.kind != Parameter::Kind::Decimal && p.kind != Parameter::Kind::String)
-        raise(scpi::DATA_TYPE_ERROR, std::string("a rate must be a number, not ") + kindName(p.kind));
+        raise(scpi::DATA_TYPE_ERROR,
+              std::string("a rate must be a number, not ") + kindName(p.kind));
     const int code = rateCodeFromText(labels, p.text);
     if (code < 0)
         raise(scpi::ILLEGAL_PARAMETER_VALUE,
@@ -233,7 +235,8 @@ void Instrument::pushError(ClientState &client, int code, const std::string &det
 void Instrument::overrun(ClientState &client) {
     pushError(client, scpi::INPUT_BUFFER_OVERRUN,
               "a line holds at most " + std::to_string(scpi::MAX_MESSAGE_TEXT) +
-                  " bytes besides blocks of at most " + std::to_string(scpi::MAX_BLOCK_DATA));
+                  " bytes, and its blocks at most " + std::to_string(scpi::MAX_BLOCK_DATA) +
+                  " together");
 }
 
 std::string Instrument::execute(ClientState &client, const std::string &message) {
@@ -289,8 +292,7 @@ std::string Instrument::execute(ClientState &client, const std::string &message)
     return answered ? answer + "\n" : std::string();
 }
 
-Instrument::Action Instrument::prepare(const Command &c, int id, long suffix,
-                                       ClientState &client) {
+Instrument::Action Instrument::prepare(const Command &c, int id, long suffix, ClientState &client) {
     BoardLink *const board = &link;
     // The bridge, opened again if it was unplugged.
     auto open = [board]() {
@@ -323,10 +325,10 @@ Instrument::Action Instrument::prepare(const Command &c, int id, long suffix,
         const ChipDescriptor &found = board->chip();
         const int page = regulator::pageOf(vr, found.regulator_count);
         if (page == 0)
-            raise(scpi::SETTINGS_CONFLICT,
-                  found.chip_name + " has no VR" + std::to_string(vr) + " (it has " +
-                      std::to_string(found.regulator_count) + " regulator" +
-                      (found.regulator_count == 1 ? ")" : "s)"));
+            raise(scpi::SETTINGS_CONFLICT, found.chip_name + " has no VR" + std::to_string(vr) +
+                                               " (it has " + std::to_string(found.regulator_count) +
+                                               " regulator" +
+                                               (found.regulator_count == 1 ? ")" : "s)"));
         return page;
     };
     const bool query = c.query;
@@ -481,14 +483,13 @@ Instrument::Action Instrument::prepare(const Command &c, int id, long suffix,
         else if (p.kind == Parameter::Kind::Decimal)
             volts = p.number;
         else if (p.kind == Parameter::Kind::Character)
-            raise(scpi::ILLEGAL_PARAMETER_VALUE, "expected volts, MINimum or MAXimum, got " +
-                                                     text::quoted(p.text));
+            raise(scpi::ILLEGAL_PARAMETER_VALUE,
+                  "expected volts, MINimum or MAXimum, got " + text::quoted(p.text));
         else
             raise(scpi::DATA_TYPE_ERROR, std::string("expected volts, got ") + kindName(p.kind));
         // Refused, not clamped: a sweep must not quietly run at the bound.
         if (!regulator::targetInRange(volts))
-            raise(scpi::DATA_OUT_OF_RANGE,
-                  p.text + " V is outside the range 0.5 to 1.202 V");
+            raise(scpi::DATA_OUT_OF_RANGE, p.text + " V is outside the range 0.5 to 1.202 V");
         const int code = regulator::dacCodeFromVolts(volts);
         return [chip, pageOf, vr, code]() {
             IvrDevice &device = chip();
@@ -677,10 +678,9 @@ Instrument::Action Instrument::prepare(const Command &c, int id, long suffix,
                 if (device.register_cache[reg::CHIP_ID] != board->chip().chip_id) {
                     const ChipDescriptor found = board->chip();
                     board->forgetChip();
-                    raise(scpi::HARDWARE_ERROR,
-                          "the chip stopped answering: " + found.chip_name + " at " +
-                              text::hex2(found.i2c_address) +
-                              " reads 0xff (is EN high and PVIN on?)");
+                    raise(scpi::HARDWARE_ERROR, "the chip stopped answering: " + found.chip_name +
+                                                    " at " + text::hex2(found.i2c_address) +
+                                                    " reads 0xff (is EN high and PVIN on?)");
                 }
                 const ChipSettings settings = settingsFromCache(device);
                 const std::string unsavable = unsavableReason(settings);

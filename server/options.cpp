@@ -91,9 +91,8 @@ bool parseOptions(const std::vector<std::string> &arguments, Options &options, s
         } else if (name == "--metrics") {
             options.metrics = value == "off" ? std::string() : value;
             const size_t colon = value.rfind(':');
-            if (value != "off" &&
-                (colon == std::string::npos || colon == 0 ||
-                 !parseNumber(value.substr(colon + 1), 0, 65535, number))) {
+            if (value != "off" && (colon == std::string::npos || colon == 0 ||
+                                   !parseNumber(value.substr(colon + 1), 0, 65535, number))) {
                 error = "--metrics takes ADDR:PORT or off, not '" + value + "'";
                 return false;
             }

@@ -249,7 +249,8 @@ public:
                 if (atEnd())
                     break;
                 if (peek() != ';')
-                    fail(INVALID_SEPARATOR, "expected ';' or the end of the line at " + shownHere());
+                    fail(INVALID_SEPARATOR,
+                         "expected ';' or the end of the line at " + shownHere());
                 ++pos;
             }
         } catch (const Failure &failure) {
@@ -392,14 +393,16 @@ private:
             for (size_t i = 0; i < digits; ++i) {
                 const char d = text[pos + i];
                 if (!isDigit(d))
-                    fail(INVALID_BLOCK_DATA, "the block's length holds " + text::quoted(std::string(1, d)));
+                    fail(INVALID_BLOCK_DATA,
+                         "the block's length holds " + text::quoted(std::string(1, d)));
                 if (length <= MAX_BLOCK_DATA)
                     length = length * 10 + size_t(d - '0');
             }
             pos += digits;
             if (text.size() - pos < length)
                 fail(INVALID_BLOCK_DATA, "the block announces " + std::to_string(length) +
-                                             " bytes and holds " + std::to_string(text.size() - pos));
+                                             " bytes and holds " +
+                                             std::to_string(text.size() - pos));
             p.kind = Parameter::Kind::Block;
             p.text = text.substr(pos, length);
             pos += length;
@@ -442,7 +445,8 @@ private:
             ++pos;
         }
         if (digits == 0 || (!atEnd() && (isAlpha(peek()) || isDigit(peek()) || peek() == '.')))
-            fail(NUMERIC_DATA_ERROR, "not a number: " + text::quoted(text.substr(start, pos - start + 1)));
+            fail(NUMERIC_DATA_ERROR,
+                 "not a number: " + text::quoted(text.substr(start, pos - start + 1)));
         Parameter p;
         p.kind = Parameter::Kind::NonDecimal;
         p.text = text.substr(start, pos - start);
@@ -463,7 +467,8 @@ private:
         const size_t start = pos;
         while (!atEnd() && !isBlank(peek()) && peek() != ',' && peek() != ';') {
             if (!isPrintable(peek()))
-                fail(INVALID_CHARACTER, "in a parameter: " + text::quoted(text.substr(start, pos - start + 1)));
+                fail(INVALID_CHARACTER,
+                     "in a parameter: " + text::quoted(text.substr(start, pos - start + 1)));
             ++pos;
         }
         Parameter p;
@@ -483,8 +488,9 @@ private:
             while (unit < end && !isAlpha(p.text[unit]))
                 ++unit;
             // An exponent's 'E' belongs to the number.
-            while (unit < end && (p.text[unit] == 'e' || p.text[unit] == 'E') && unit + 1 < end &&
-                   (isDigit(p.text[unit + 1]) || p.text[unit + 1] == '+' || p.text[unit + 1] == '-')) {
+            while (
+                unit < end && (p.text[unit] == 'e' || p.text[unit] == 'E') && unit + 1 < end &&
+                (isDigit(p.text[unit + 1]) || p.text[unit + 1] == '+' || p.text[unit + 1] == '-')) {
                 ++unit;
                 while (unit < end && !isAlpha(p.text[unit]))
                     ++unit;

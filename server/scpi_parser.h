@@ -103,7 +103,7 @@ struct Parameter {
         Block,      // #<n><length><bytes> or #0<bytes>
     };
     Kind kind = Kind::Character;
-    std::string text; // as given (Decimal, NonDecimal, Character) or the contents
+    std::string text;  // as given (Decimal, NonDecimal, Character) or the contents
     double number = 0; // Decimal and NonDecimal
 };
 

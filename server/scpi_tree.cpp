@@ -53,8 +53,7 @@ bool matchFrom(const std::vector<PatternNode> &pattern, size_t p,
     if (p == pattern.size())
         return false;
     const PatternNode &node = pattern[p];
-    if (mnemonicMatches(given[n].mnemonic, node.longForm) &&
-        (given[n].suffix < 0 || node.suffix)) {
+    if (mnemonicMatches(given[n].mnemonic, node.longForm) && (given[n].suffix < 0 || node.suffix)) {
         long inner = suffix;
         if (node.suffix && given[n].suffix >= 0)
             inner = given[n].suffix;
@@ -66,8 +65,8 @@ bool matchFrom(const std::vector<PatternNode> &pattern, size_t p,
     return node.optional && matchFrom(pattern, p + 1, given, n, suffix);
 }
 
-bool matches(const CommandSpec &spec, const Command &command,
-             const std::vector<HeaderNode> &nodes, long &suffix) {
+bool matches(const CommandSpec &spec, const Command &command, const std::vector<HeaderNode> &nodes,
+             long &suffix) {
     const bool common = spec.pattern[0] == '*';
     if (common != command.common)
         return false;

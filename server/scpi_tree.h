@@ -21,7 +21,7 @@ struct CommandSpec {
 };
 
 struct Resolution {
-    int id = -1;     // the spec's id; -1 when none matched (see error)
+    int id = -1;      // the spec's id; -1 when none matched (see error)
     long suffix = -1; // the suffix given on the '#' node, -1 when none was
     int error = NO_ERROR;
     std::string detail;

@@ -50,8 +50,9 @@ public:
     }
 
     bool start() {
-        listen = options.listen == "localhost" ? QHostAddress(QHostAddress::LocalHost)
-                                               : QHostAddress(QString::fromStdString(options.listen));
+        listen = options.listen == "localhost"
+                     ? QHostAddress(QHostAddress::LocalHost)
+                     : QHostAddress(QString::fromStdString(options.listen));
         if (listen.isNull()) {
             err << PROGRAM << "--listen takes an IP address, not '" << options.listen << "'\n";
             return false;

@@ -41,13 +41,15 @@ QString parsed(const std::string &message) {
         QString header = c.common ? "*" : (c.absolute ? ":" : "");
         QStringList nodes;
         for (const scpi::HeaderNode &n : c.nodes)
-            nodes << QString::fromStdString(n.mnemonic) + (n.suffix >= 0 ? QString("#%1").arg(n.suffix) : "");
+            nodes << QString::fromStdString(n.mnemonic) +
+                         (n.suffix >= 0 ? QString("#%1").arg(n.suffix) : "");
         header += nodes.join(':') + (c.query ? "?" : "");
         QStringList params;
         for (const scpi::Parameter &p : c.parameters) {
             static const char *kinds[] = {"dec", "nondec", "char", "str", "block"};
             QString value = QString::fromStdString(p.text);
-            if (p.kind == scpi::Parameter::Kind::Decimal || p.kind == scpi::Parameter::Kind::NonDecimal)
+            if (p.kind == scpi::Parameter::Kind::Decimal ||
+                p.kind == scpi::Parameter::Kind::NonDecimal)
                 value += "=" + QString::number(p.number);
             params << QString("%1 %2").arg(kinds[int(p.kind)], value);
         }
@@ -71,7 +73,10 @@ struct Bench {
     }
     ~Bench() { stopSimulation(); }
     QString ask(const std::string &line) {
-        return QString::fromStdString(instrument.execute(client, line)).chopped(0).trimmed();
+        QString answer = QString::fromStdString(instrument.execute(client, line));
+        if (answer.endsWith('\n'))
+            answer.chop(1);
+        return answer;
     }
     QStringList errors() {
         QStringList out;
@@ -85,6 +90,46 @@ struct Bench {
     Instrument instrument;
     ClientState client;
 };
+
+// A board served on its own thread, as the program serves it.
+struct Served {
+    Served(const std::string &model, ServeSettings settings) : bridge(startSimulation(model)) {
+        server = new BoardServer("sim:" + model, "SIM", settings, nullptr);
+        server->board().setClock(noWait());
+        server->moveToThread(&thread);
+        thread.start();
+        bool listening = false;
+        QMetaObject::invokeMethod(server, "start", Qt::BlockingQueuedConnection,
+                                  Q_RETURN_ARG(bool, listening));
+        if (!listening)
+            qFatal("cannot listen: %s", qPrintable(server->error()));
+    }
+    ~Served() {
+        QMetaObject::invokeMethod(server, "stop", Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+        delete server;
+        stopSimulation();
+    }
+    bool connect(QTcpSocket &socket) {
+        socket.connectToHost(QHostAddress::LocalHost, server->port());
+        return socket.waitForConnected(5000);
+    }
+    SimulatedBridge &bridge;
+    QThread thread;
+    BoardServer *server;
+};
+
+// Sends a line and waits (at most 5 s) for the one answer line.
+QString query(QTcpSocket &socket, const QByteArray &line) {
+    socket.write(line + "\n");
+    socket.flush();
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(5000))
+            return QStringLiteral("(no answer)");
+    }
+    return QString::fromLatin1(socket.readLine()).chopped(1);
+}
 
 } // namespace
 
@@ -129,11 +174,13 @@ private Q_SLOTS:
                  QString("OUTP(char ON) ; SYST:SETT(str it's, str a\"b, block a;b)"));
         QCOMPARE(parsed(";;  ;"), QString(""));
         QCOMPARE(parsed("SOUR:VOLT 0.9V"), QString("error -138: no unit is taken: '0.9V'"));
-        QCOMPARE(parsed("SOUR:VOLT 1 2"), QString("error -103: expected ',' between parameters at '2'"));
+        QCOMPARE(parsed("SOUR:VOLT 1 2"),
+                 QString("error -103: expected ',' between parameters at '2'"));
         QCOMPARE(parsed("SOUR:VOLT 1,"), QString("error -102: a parameter is missing after ','"));
         QCOMPARE(parsed("\x01\xff"), QString("error -101: in a header '\\x01\\xff'"));
         QCOMPARE(parsed("OUTP 'abc"), QString("error -151: unterminated string"));
-        QCOMPARE(parsed("SYST:SETT #15ab"), QString("error -161: the block announces 5 bytes and holds 2"));
+        QCOMPARE(parsed("SYST:SETT #15ab"),
+                 QString("error -161: the block announces 5 bytes and holds 2"));
         QCOMPARE(parsed("SYST:SETT #2x"), QString("error -161: the block's length is cut short"));
         QCOMPARE(parsed("X #H1G"), QString("error -120: not a number: '#H1G'"));
         QCOMPARE(parsed("X #B102"), QString("error -120: digit '2' in a base-2 number"));
@@ -168,13 +215,15 @@ private Q_SLOTS:
         QCOMPARE(b.ask("SOURce2:VOLTage 0.9;VOLT?;:OUTPut2 ON;:OUTP2?;:MEAS:VOLT2?"),
                  QString("0.8981;1;0.8981"));
         // VR2 of a two-regulator chip is page 3.
-        QCOMPARE(busWrites(b.bridge), QStringList({"25: c1 9a", "25: 0f 01", "25: c0 08", "25: 0f 01"}));
+        QCOMPARE(busWrites(b.bridge),
+                 QStringList({"25: c1 9a", "25: 0f 01", "25: c0 08", "25: 0f 01"}));
         QCOMPARE(b.ask("MEAS:VOLT:INP?;:MEAS:TEMP?;:MEAS:ALL?"),
                  QString("1.801;28.64;1.801,28.64,0.0000,0.8981"));
         b.bridge.clearTraffic();
         QCOMPARE(b.ask("SOUR:SST 7.8;SST?;CURR:LIM?;:SOUR:VOLT:SLEW 15;SLEW?;:SOUR:VOLT:CODE?"),
                  QString("7.8;2;15744;118"));
-        QCOMPARE(busWrites(b.bridge), QStringList({"25: 42 24", "25: 0f 01", "25: 43 0f", "25: 0f 01"}));
+        QCOMPARE(busWrites(b.bridge),
+                 QStringList({"25: 42 24", "25: 0f 01", "25: 43 0f", "25: 0f 01"}));
         QCOMPARE(b.ask("SOUR:VOLT MAX;VOLT?;VOLT MIN;VOLT?;:SOUR:VOLT:CODE 228;CODE?"),
                  QString("1.2015;0.5004;228"));
         QCOMPARE(b.errors(), QStringList());
@@ -183,40 +232,205 @@ private Q_SLOTS:
         b.bridge.clearTraffic();
         const long reports = b.bridge.reportCount();
         QStringList refusals;
-        for (const char *bad : {"SOUR:VOLT 1.3", "SOUR:VOLT 0.4999", "SOUR:VOLT:CODE 56",
-                                "OUTP3 ON", "OUTP4 ON", "SOUR:VOLT:SLEW 3.3", "OUTP MAYBE",
-                                "OUTP 2", "SOUR:VOLT \"1\"", "DIAG:REG? 15", "DIAG:REG 19,1",
-                                "DIAG:REG 256,1", "OUTP", "OUTP ON,OFF", "*IDN? 1", "FOO:BAR",
-                                "MEAS:VOLT2 1", "SYST:SETT 'chip = QM4422'", "OUTP:STAT ON;VOLT 2"}) {
+        for (const char *bad :
+             {"SOUR:VOLT 1.3", "SOUR:VOLT 0.4999", "SOUR:VOLT:CODE 56", "OUTP3 ON", "OUTP4 ON",
+              "SOUR:VOLT:SLEW 3.3", "OUTP MAYBE", "OUTP 2", "SOUR:VOLT \"1\"", "DIAG:REG? 15",
+              "DIAG:REG 19,1", "DIAG:REG 256,1", "OUTP", "OUTP ON,OFF", "*IDN? 1", "FOO:BAR",
+              "MEAS:VOLT2 1", "SYST:SETT 'chip = QM4422'", "OUTP:STAT ON;VOLT 2"}) {
             QCOMPARE(b.ask(bad), QString());
             refusals += b.errors();
         }
         QCOMPARE(b.bridge.reportCount(), reports);
-        QCOMPARE(refusals,
-                 QStringList({
-                     "-222,\"Data out of range;1.3 V is outside the range 0.5 to 1.202 V\"",
-                     "-222,\"Data out of range;0.4999 V is outside the range 0.5 to 1.202 V\"",
-                     "-222,\"Data out of range;the DAC code 56 is outside 57 to 228\"",
-                     "-221,\"Settings conflict;QM4422 has no VR3 (it has 2 regulators)\"",
-                     "-114,\"Header suffix out of range;regulator 4 (1 to 3)\"",
-                     "-224,\"Illegal parameter value;the rate must be one of 0.5 1.0 2.0 3.9 7.8 "
-                     "15.4 30.8 61.5 123 246 492 984 1968 3936 7872 15744 (mV/us) or a code 0 to "
-                     "15, got '3.3'\"",
-                     "-224,\"Illegal parameter value;expected ON, OFF, 1 or 0, got 'MAYBE'\"",
-                     "-224,\"Illegal parameter value;expected ON, OFF, 1 or 0, got 2\"",
-                     "-104,\"Data type error;expected volts, got a string\"",
-                     "-224,\"Illegal parameter value;Attempt to read to unreadable address: 0d15\"",
-                     "-224,\"Illegal parameter value;Attempt to write to unwriteable address: 0d19\"",
-                     "-222,\"Data out of range;the address 256 is outside 0 to 255\"",
-                     "-109,\"Missing parameter;OUTP takes 1 parameter\"",
-                     "-108,\"Parameter not allowed;OUTP takes 1 parameter, not 2\"",
-                     "-108,\"Parameter not allowed;*IDN? takes no parameter\"",
-                     "-113,\"Undefined header;'FOO:BAR'\"",
-                     "-113,\"Undefined header;'MEAS:VOLT2' is a query only\"",
-                     "-104,\"Data type error;the settings come as a block (#<n><length><file>), "
-                     "not a string\"",
-                     "-113,\"Undefined header;'VOLT'\"",
-                 }));
+        QCOMPARE(
+            refusals,
+            QStringList({
+                "-222,\"Data out of range;1.3 V is outside the range 0.5 to 1.202 V\"",
+                "-222,\"Data out of range;0.4999 V is outside the range 0.5 to 1.202 V\"",
+                "-222,\"Data out of range;the DAC code 56 is outside 57 to 228\"",
+                "-221,\"Settings conflict;QM4422 has no VR3 (it has 2 regulators)\"",
+                "-114,\"Header suffix out of range;regulator 4 (1 to 3)\"",
+                "-224,\"Illegal parameter value;the rate must be one of 0.5 1.0 2.0 3.9 7.8 "
+                "15.4 30.8 61.5 123 246 492 984 1968 3936 7872 15744 (mV/us) or a code 0 to "
+                "15, got '3.3'\"",
+                "-224,\"Illegal parameter value;expected ON, OFF, 1 or 0, got 'MAYBE'\"",
+                "-224,\"Illegal parameter value;expected ON, OFF, 1 or 0, got 2\"",
+                "-104,\"Data type error;expected volts, got a string\"",
+                "-224,\"Illegal parameter value;Attempt to read to unreadable address: 0d15\"",
+                "-224,\"Illegal parameter value;Attempt to write to unwriteable address: 0d19\"",
+                "-222,\"Data out of range;the address 256 is outside 0 to 255\"",
+                "-109,\"Missing parameter;OUTP takes 1 parameter\"",
+                "-108,\"Parameter not allowed;OUTP takes 1 parameter, not 2\"",
+                "-108,\"Parameter not allowed;*IDN? takes no parameter\"",
+                "-113,\"Undefined header;'FOO:BAR'\"",
+                "-113,\"Undefined header;'MEAS:VOLT2' is a query only\"",
+                "-104,\"Data type error;the settings come as a block (#<n><length><file>), "
+                "not a string\"",
+                "-113,\"Undefined header;'VOLT'\"",
+            }));
+    }
+    void settingsFile() {
+        Bench b("QM4422");
+        QCOMPARE(b.ask("POW ON;:SOUR2:VOLT 0.9;:OUTP2 ON;:SOUR:SST 7.8"), QString());
+        const std::string saved = b.instrument.execute(b.client, "SYST:SETT?");
+        const ChipSettings now = settingsFromCache(b.link.device());
+        QCOMPARE(now.regulators.at(1), (RegulatorSettings{true, 154, 3, 3}));
+        QCOMPARE(saved,
+                 scpi::definiteBlock(formatConfig(now, "qm44xx-server SYSTem:SETTings?")) + "\n");
+        const ConfigParseResult read = parseConfig(saved.substr(5, saved.size() - 6));
+        QVERIFY2(read.ok(), read.error.c_str());
+        QCOMPARE(read.config.regulators, now.regulators);
+
+        // A file as the tool saves it loads in one commit.
+        ChipSettings changed = now;
+        changed.regulators[0] = RegulatorSettings{true, 100, 5, 6};
+        changed.regulators[1].enable = false;
+        b.bridge.clearTraffic();
+        QCOMPARE(b.ask("SYST:SETT " + scpi::definiteBlock(formatConfig(changed))), QString());
+        QCOMPARE(b.errors(), QStringList());
+        QCOMPARE(busWrites(b.bridge),
+                 QStringList({"25: 40 08 64 46 05", "25: c0 00", "25: 0f 01"}));
+        QCOMPARE(b.instrument.execute(b.client, "SYST:SETT?"),
+                 scpi::definiteBlock(formatConfig(changed, "qm44xx-server SYSTem:SETTings?")) +
+                     "\n");
+
+        // Refused whole, with the reader's own words, and nothing sent.
+        b.bridge.clearTraffic();
+        std::string other = formatConfig(changed);
+        other.replace(other.find("QM4422"), 6, "QM4423");
+        std::string wrongKey = formatConfig(changed);
+        wrongKey.replace(wrongKey.find("dvs = 3.9"), 3, "dws");
+        std::string high = formatConfig(changed);
+        high.replace(high.find("vout = 0.8981"), 13, "vout = 1.3");
+        for (const std::string &file : {other, wrongKey, high})
+            QCOMPARE(b.ask("SYST:SETT " + scpi::definiteBlock(file)), QString());
+        QCOMPARE(b.errors(),
+                 QStringList({"-224,\"Illegal parameter value;line 5: the file is for QM4423, the "
+                              "chip is QM4422\"",
+                              "-224,\"Illegal parameter value;line 16: unknown key 'dws'\"",
+                              "-224,\"Illegal parameter value;line 15: vout: 1.3 V is outside the "
+                              "range 0.5 to 1.202 V\""}));
+        QCOMPARE(busWrites(b.bridge), QStringList());
+    }
+
+    void readOnly() {
+        Bench b("QM4411", true);
+        Instrument writer(b.link, false, "0.1.0");
+        ClientState other;
+        writer.execute(other, "POW ON;:SOUR:VOLT 0.9");
+        b.bridge.clearTraffic();
+        QCOMPARE(b.ask("*IDN?;:SOUR:VOLT?;:OUTP?;:MEAS:VOLT:INP?;:DIAG:REG? 65"),
+                 QString("QM44xxC-EVAL,QM4411,SIM,0.1.0;0.8981;0;1.801;154"));
+        for (const char *setting : {"OUTP ON", "SOUR:VOLT 0.8", "DIAG:REG 65,100", "SYST:SETT #10",
+                                    "POW OFF", "POW:PVIN OFF", "*IDN?;:OUTP ON"})
+            QCOMPARE(b.ask(setting), QString());
+        QCOMPARE(b.client.errors.size(), size_t(7));
+        QCOMPARE(b.errors().first(), QString("-203,\"Command protected;the server is read-only\""));
+        QCOMPARE(busWrites(b.bridge), QStringList());
+        QCOMPARE(b.ask("*CLS;*OPC;*ESR?"), QString("1"));
+    }
+
+    void errorQueue() {
+        Bench b("QM4411");
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(b.ask(std::string("\xff\xfe\x00garbage", 10)), QString());
+        QCOMPARE(b.client.errors.size(), Instrument::ERROR_QUEUE_SIZE);
+        QCOMPARE(QString::fromStdString(b.client.errors.front()),
+                 QString("-101,\"Invalid character;in a header '\\xff\\xfe\\x00garbage'\""));
+        QCOMPARE(QString::fromStdString(b.client.errors.back()),
+                 QString("-350,\"Queue overflow\""));
+        QCOMPARE(b.ask("SYST:ERR:COUN?;*ESR?;*ESR?"), QString("16;32;0"));
+        QCOMPARE(b.ask("*CLS;SYST:ERR:COUN?"), QString("0"));
+        b.instrument.overrun(b.client);
+        QCOMPARE(b.ask("SYST:ERR?;SYST:ERR?;*ESR?"),
+                 QString("-363,\"Input buffer overrun;a line holds at most 4096 bytes, and its "
+                         "blocks at most 65536 together\";0,\"No error\";8"));
+        // An execution error ends the line: what follows it does not run.
+        QCOMPARE(b.ask("*OPC?;OUTP ON;*OPC?"), QString("1"));
+        QCOMPARE(b.errors().size(), 1);
+    }
+
+    void unplugAndBack() {
+        Bench b("QM4434");
+        QCOMPARE(b.ask("POW ON;:SOUR:VOLT 0.9;:MEAS:TEMP?"), QString("25.52"));
+        b.bridge.unplug();
+        QCOMPARE(b.ask("MEAS:TEMP?"), QString());
+        const QStringList errors = b.errors();
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].startsWith("-240,\"Hardware error;Error during USB "),
+                 qPrintable(errors[0]));
+        QVERIFY(!b.link.isOpen());
+        QCOMPARE(b.link.linkErrors(), 1.0);
+        QCOMPARE(b.ask("*IDN?"), QString("QM44xxC-EVAL,QM44xxC,SIM,0.1.0"));
+        QCOMPARE(b.ask("OUTP?"), QString());
+        QCOMPARE(b.errors(), QStringList({"-240,\"Hardware error;Motherboard not found\""}));
+
+        // Back: opened and identified afresh; nothing is written to the chip.
+        b.bridge.replug();
+        b.bridge.clearTraffic();
+        QCOMPARE(b.ask("*IDN?;:SOUR:VOLT?"), QString("QM44xxC-EVAL,QM4434,SIM,0.1.0;0.8981"));
+        QVERIFY(b.link.isOpen());
+        QCOMPARE(busWrites(b.bridge), QStringList());
+        QCOMPARE(b.bridge.commandCount(0x30) + b.bridge.commandCount(0x20), 1L); // POW ON's EN only
+
+        // A chip that stops answering reads all ones: said so, not shown as data.
+        b.bridge.setChipSilent(true);
+        QCOMPARE(b.ask("STAT:FLAG?"), QString());
+        QCOMPARE(b.errors(),
+                 QStringList({"-240,\"Hardware error;the chip stopped answering: QM4434 "
+                              "at 0x11 reads 0xff (is EN high and PVIN on?)\""}));
+        QVERIFY(b.link.isOpen() && !b.link.identified());
+    }
+
+    void clientsOfOneBoard() {
+        ServeSettings settings;
+        settings.maxClients = 3;
+        settings.idleTimeoutS = 0;
+        settings.intervalMs = 20;
+        settings.version = "0.1.0";
+        Served served("QM4411", settings);
+        QTcpSocket a, b;
+        QVERIFY(served.connect(a) && served.connect(b));
+        QCOMPARE(query(a, "POW ON;*OPC?;:SOUR:VOLT?"), QString("1;0.7505"));
+
+        // A line whose end never came is never run, even when the client goes.
+        {
+            QTcpSocket c;
+            QVERIFY(served.connect(c));
+            c.write("OUTP ON\nSOUR:VOLT 0.9");
+            QVERIFY(c.waitForBytesWritten(5000));
+            QTRY_COMPARE_WITH_TIMEOUT(query(b, "OUTP?"), QString("1"), 5000);
+            c.abort();
+        }
+        QCOMPARE(query(b, "SOUR:VOLT?"), QString("0.7505"));
+
+        // A long line, and garbage, cost their sender an error and nobody else anything.
+        a.write(QByteArray(5000, 'A') + "\n");
+        QCOMPARE(query(a, "*IDN?"), QString("QM44xxC-EVAL,QM4411,SIM,0.1.0"));
+        QVERIFY(query(a, "SYST:ERR?").startsWith("-363,\"Input buffer overrun;a line"));
+        QByteArray garbage;
+        for (int i = 0; i < 256; ++i)
+            garbage += char(i == '\n' ? 0 : i);
+        a.write(garbage + "\n");
+        QVERIFY(query(a, "SYST:ERR?").startsWith("-101,\"Invalid character;"));
+        QCOMPARE(query(b, "SYST:ERR?;:OUTP?;:SOUR:VOLT?"), QString("0,\"No error\";1;0.7505"));
+
+        // The client limit: the fourth is closed at once, the others go on.
+        QTcpSocket c, d;
+        QVERIFY(served.connect(c) && served.connect(d));
+        QVERIFY(d.waitForDisconnected(5000));
+        QCOMPARE(query(c, "*OPC?"), QString("1"));
+        QCOMPARE(query(a, "*OPC?"), QString("1"));
+    }
+
+    void idleClientsAreClosed() {
+        ServeSettings settings;
+        settings.idleTimeoutS = 1;
+        settings.version = "0.1.0";
+        Served served("QM4411", settings);
+        QTcpSocket a;
+        QVERIFY(served.connect(a));
+        QCOMPARE(query(a, "*OPC?"), QString("1"));
+        QVERIFY(a.waitForDisconnected(5000));
     }
 };
 
