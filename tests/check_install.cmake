@@ -25,7 +25,7 @@ if(NOT active STREQUAL
     message(FATAL_ERROR "unexpected udev rule: ${active}")
 endif()
 
-foreach(file bin/qm44xx-panel share/applications/qm44xx-panel.desktop
+foreach(file bin/qm44xx-panel bin/qm44xx-server share/applications/qm44xx-panel.desktop
              share/icons/hicolor/256x256/apps/qm44xx.png)
     if(NOT EXISTS "${PREFIX}/${file}")
         message(FATAL_ERROR "${file} was not installed")
