@@ -6,6 +6,7 @@
 #include "device/settings.h"
 #include "server/board_server.h"
 #include "server/instrument.h"
+#include "server/metrics.h"
 #include "server/scpi_parser.h"
 #include "test_support.h"
 
@@ -129,6 +130,24 @@ QString query(QTcpSocket &socket, const QByteArray &line) {
             return QStringLiteral("(no answer)");
     }
     return QString::fromLatin1(socket.readLine()).chopped(1);
+}
+
+// The qm44xx_ lines of one scrape of /metrics over HTTP, sorted.
+QStringList scrape(int port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+    if (!socket.waitForConnected(5000))
+        return {"(no connection)"};
+    socket.write("GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000)) {
+    }
+    QStringList lines;
+    for (const QString &line : QString::fromUtf8(socket.readAll()).split('\n')) {
+        if (line.startsWith("qm44xx_"))
+            lines << line;
+    }
+    lines.sort();
+    return lines;
 }
 
 } // namespace
@@ -420,6 +439,70 @@ private Q_SLOTS:
         QVERIFY(d.waitForDisconnected(5000));
         QCOMPARE(query(c, "*OPC?"), QString("1"));
         QCOMPARE(query(a, "*OPC?"), QString("1"));
+    }
+
+    void metricsFromThePoll() {
+        Metrics metrics;
+        const int port = metrics.serve("127.0.0.1:0");
+        QVERIFY(port > 0);
+        SimulatedBridge &bridge = startSimulation("QM4411");
+        ServeSettings settings;
+        settings.intervalMs = 3600000; // polled by hand below
+        BoardServer served("sim:QM4411", "SIM", settings, &metrics);
+        served.board().setClock(noWait());
+        QVERIFY(served.start());
+        const QString labels = "chip=\"QM4411\",node=\"sim:QM4411\",serial=\"SIM\"";
+        QStringList lines = scrape(port);
+        QVERIFY2(lines.contains("qm44xx_up{chip=\"none\",node=\"sim:QM4411\",serial=\"SIM\"} 1"),
+                 qPrintable(lines.join('\n')));
+        QCOMPARE(lines.filter("qm44xx_vin_volts").size(), 0);
+
+        ClientState client;
+        served.instrument().execute(client, "POW ON;:OUTP ON;:SOUR:VOLT 0.9");
+        served.poll();
+        // A scrape reads what the poll left; it never reaches the board.
+        const long reports = bridge.reportCount();
+        lines = scrape(port);
+        lines = scrape(port);
+        QCOMPARE(bridge.reportCount(), reports);
+        QCOMPARE(lines.filter("qm44xx_vin_volts"),
+                 QStringList("qm44xx_vin_volts{" + labels + "} 1.80102"));
+        QCOMPARE(lines.filter("qm44xx_vout_volts"),
+                 QStringList("qm44xx_vout_volts{" + labels.left(labels.size() - 12) +
+                             "output=\"VR1\",serial=\"SIM\"} 0.8981000000000001"));
+        QCOMPARE(lines.filter("qm44xx_temperature_celsius"),
+                 QStringList("qm44xx_temperature_celsius{" + labels + "} 28.64"));
+        QCOMPARE(lines.filter("qm44xx_status{").size(), 6);
+        QCOMPARE(lines.filter(QRegularExpression("qm44xx_status.* 0$")).size(), 6);
+        QCOMPARE(lines.filter("qm44xx_exchanges_total"),
+                 QStringList(QString("qm44xx_exchanges_total{%1} %2").arg(labels).arg(reports)));
+
+        bridge.chip().setPageFault(1, false, false, true);
+        served.poll();
+        QVERIFY(scrape(port).contains("qm44xx_status{chip=\"QM4411\",flag=\"VR1 short circuit\","
+                                      "node=\"sim:QM4411\",serial=\"SIM\"} 2"));
+
+        // Unplugged: up 0, a link error; back: up 1 and the chip found again.
+        bridge.unplug();
+        served.poll();
+        lines = scrape(port);
+        QVERIFY2(lines.contains("qm44xx_up{chip=\"none\",node=\"sim:QM4411\",serial=\"SIM\"} 0"),
+                 qPrintable(lines.join('\n')));
+        QVERIFY(lines.contains(
+            "qm44xx_link_errors_total{chip=\"none\",node=\"sim:QM4411\",serial=\"SIM\"} 1"));
+        bridge.replug();
+        bridge.clearTraffic();
+        served.poll();
+        served.poll();
+        lines = scrape(port);
+        QVERIFY(lines.contains("qm44xx_up{" + labels + "} 1"));
+        QVERIFY(lines.contains("qm44xx_link_errors_total{" + labels + "} 1"));
+        QCOMPARE(lines.filter("qm44xx_vin_volts"),
+                 QStringList("qm44xx_vin_volts{" + labels + "} 1.80102"));
+        QCOMPARE(busWrites(bridge), QStringList());
+        served.stop();
+        QCOMPARE(scrape(port), QStringList());
+        stopSimulation();
     }
 
     void idleClientsAreClosed() {
