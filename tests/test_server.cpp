@@ -8,6 +8,7 @@
 #include "server/instrument.h"
 #include "server/metrics.h"
 #include "server/scpi_parser.h"
+#include "server/server.h"
 #include "test_support.h"
 
 #include <QTcpSocket>
@@ -503,6 +504,55 @@ private Q_SLOTS:
         served.stop();
         QCOMPARE(scrape(port), QStringList());
         stopSimulation();
+    }
+
+    void options() {
+        auto refusal = [](const std::vector<std::string> &arguments) {
+            Options options;
+            std::string error;
+            return parseOptions(arguments, options, error) ? QString("(accepted)")
+                                                           : QString::fromStdString(error);
+        };
+        Options options;
+        std::string error;
+        QVERIFY(parseOptions({"--simulate", "--simulate=QM4422", "--device", "/dev/hidraw3",
+                              "--device=/dev/hidraw4", "--port", "0", "--listen=0.0.0.0",
+                              "--metrics", "127.0.0.1:0", "--interval", "250", "--max-clients=2",
+                              "--idle-timeout", "0", "--read-only"},
+                             options, error));
+        QCOMPARE(options.simulate, std::vector<std::string>({"QM4434", "QM4422"}));
+        QCOMPARE(options.devices, std::vector<std::string>({"/dev/hidraw3", "/dev/hidraw4"}));
+        QCOMPARE(options.port, 0);
+        QCOMPARE(options.listen, std::string("0.0.0.0"));
+        QCOMPARE(options.metrics, std::string("127.0.0.1:0"));
+        QCOMPARE(options.intervalMs, 250);
+        QCOMPARE(options.maxClients, 2);
+        QCOMPARE(options.idleTimeoutS, 0);
+        QVERIFY(options.readOnly);
+        // Safe defaults: loopback, the LXI port, metrics on loopback.
+        const Options defaults;
+        QCOMPARE(defaults.listen, std::string("127.0.0.1"));
+        QCOMPARE(defaults.port, 5025);
+        QCOMPARE(defaults.metrics, std::string("127.0.0.1:9825"));
+        QVERIFY(!defaults.readOnly);
+        QVERIFY(parseOptions({"--metrics=off"}, options, error) && options.metrics.empty());
+
+        QCOMPARE(refusal({"--simulate=QM9999"}),
+                 QString("Unknown chip model \"QM9999\" for --simulate (known: QM4411, QM4422, "
+                         "QM4423, QM4433, QM4434)"));
+        QCOMPARE(refusal({"--port", "65536"}),
+                 QString("--port takes a port number 0 to 65535, not '65536'"));
+        QCOMPARE(refusal({"--port"}), QString("option '--port' needs a value"));
+        QCOMPARE(refusal({"--interval=5"}),
+                 QString("--interval takes milliseconds, 10 to 3600000, not '5'"));
+        QCOMPARE(refusal({"--max-clients", "0"}),
+                 QString("--max-clients takes a number 1 to 1000, not '0'"));
+        QCOMPARE(refusal({"--idle-timeout", "-1"}),
+                 QString("--idle-timeout takes seconds, 0 (never) to 864000, not '-1'"));
+        QCOMPARE(refusal({"--metrics", "9825"}),
+                 QString("--metrics takes ADDR:PORT or off, not '9825'"));
+        QCOMPARE(refusal({"--verbose"}), QString("unknown option '--verbose'"));
+        QCOMPARE(refusal({"serve"}), QString("unexpected argument 'serve'"));
     }
 
     void idleClientsAreClosed() {

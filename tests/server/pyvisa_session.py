@@ -4,6 +4,7 @@ error-queue entry, save and load the settings file.
 
     pyvisa_session.py SERVER VERSION
 """
+import subprocess
 import sys
 
 import pyvisa
@@ -59,6 +60,19 @@ try:
     expect("SOUR2:VOLT?", "0.7464")
     inst.close()
     rm.close()
+
+    # The program's own words: usage errors, a port already taken, the version.
+    def run(*arguments):
+        done = subprocess.run([binary] + list(arguments), capture_output=True, timeout=10)
+        return done.returncode, done.stdout.decode(), done.stderr.decode()
+    check(run("--bogus") == (1, "", "qm44xx-server: unknown option '--bogus'\n"
+                                    "Try 'qm44xx-server --help' for more information.\n"),
+          "--bogus: %r" % (run("--bogus"),))
+    check(run("--version") == (0, "qm44xx-server %s\n" % version, ""), "--version")
+    taken = run("--simulate=QM4422", "--port", str(port), "--metrics", "off")
+    check(taken[0] == 1 and taken[2].startswith(
+        "qm44xx-server: cannot listen on 127.0.0.1:%d for board sim:QM4422: " % port),
+        "a port in use: %r" % (taken,))
 finally:
     code = server.stop()
 check(code == 0, "the server ended with %s" % code)
