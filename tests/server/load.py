@@ -96,6 +96,29 @@ try:
     check(not failures, "; ".join(failures[:5]))
     print("%d clients x %d messages in %.2f s" % (CLIENTS, MESSAGES, took))
 
+    # A flood: a client that sends without reading its answers is held back by
+    # TCP; another client's queries go on being answered at once.
+    flood = Client(port)
+
+    def send_flood():
+        try:
+            flood.send(b"MEAS:VOLT:INP?\n" * 200000)
+        except OSError:
+            pass  # closed below, while still blocked
+    flooder = threading.Thread(target=send_flood)
+    flooder.start()
+    slowest = 0.0
+    for n in range(200):
+        asked = time.monotonic()
+        check(first.query("DIAG:REG? 19") == "52", "a query during the flood")
+        slowest = max(slowest, time.monotonic() - asked)
+    check(slowest < 1.0, "a query took %.3f s during the flood" % slowest)
+    check(flood.line() == "1.801", "the flooding client's first answer")
+    flood.socket.shutdown(2)
+    flood.close()
+    flooder.join()
+    print("slowest query during a flood: %.1f ms" % (slowest * 1000))
+
     # Killed mid-line: the complete line before runs whole, the cut one never.
     first.send("SOUR1:VOLT:CODE 70;:SOUR2:VOLT:CODE 70;:SOUR3:VOLT:CODE 70")
     killed = []
