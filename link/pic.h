@@ -23,7 +23,7 @@ public:
     // listed, or the one at devicePath (a hidraw node such as /dev/hidraw3, or a
     // simulated board's path). A hidraw node is locked against other programs
     // until the transport is destroyed. Throws "Motherboard not found",
-    // "Motherboard not found: PATH", "Not a QM44xxC bridge: ...", "board PATH is
+    // "Motherboard not found: PATH", "Not a motherboard: PATH (...)", "board PATH is
     // in use by ..." or "Error opening motherboard USB connection: <errno>".
     explicit PIC(QObject *parent, bool trace, const std::string &devicePath = std::string());
     ~PIC() override;
