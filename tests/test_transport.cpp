@@ -10,24 +10,35 @@
 #include <QtTest>
 #include <cerrno>
 
-// A backend listing one HID device that is not a bridge, while it lives.
+// A backend listing HID devices that are no bridge, while it lives: a keyboard,
+// and another Microchip device (the bridge's vendor, another product).
 class OtherDevices : public hid::Backend {
 public:
-    OtherDevices() { hid::addBackend(this, false); }
+    explicit OtherDevices(bool first = false) { hid::addBackend(this, first); }
     ~OtherDevices() override { hid::removeBackend(this); }
     bool enumerate(std::vector<hid::DeviceInfo> &devices) override {
-        hid::DeviceInfo keyboard;
-        keyboard.path = "other:keyboard";
-        keyboard.vendorId = 0x046D;
-        keyboard.productId = 0xC31C;
-        devices.push_back(keyboard);
+        for (const hid::DeviceInfo &device : listed)
+            devices.push_back(device);
         return true;
     }
-    bool ownsPath(const std::string &path) const override { return path == "other:keyboard"; }
+    bool ownsPath(const std::string &path) const override {
+        return path.compare(0, 6, "other:") == 0;
+    }
     hid::Handle *open(const std::string &, bool, bool, hid::DeviceInfo &, int &error) override {
         error = EIO;
         return nullptr;
     }
+
+private:
+    static hid::DeviceInfo device(const char *path, uint16_t vendor, uint16_t product) {
+        hid::DeviceInfo info;
+        info.path = path;
+        info.vendorId = vendor;
+        info.productId = product;
+        return info;
+    }
+    const std::vector<hid::DeviceInfo> listed{device("other:keyboard", 0x046D, 0xC31C),
+                                              device("other:microchip", 0x04D8, 0x000A)};
 };
 
 class TransportTest : public QObject {
@@ -115,7 +126,7 @@ private Q_SLOTS:
         QCOMPARE(simulationPath(third), std::string("sim:QM4434-3"));
         QCOMPARE(simulationPath(SimulatedBridge(*findChipModel("QM4434"))), std::string());
 
-        OtherDevices others; // a keyboard is no bridge
+        OtherDevices others(true); // listed ahead of the bridges, and none of them
         QStringList listed;
         for (const hid::DeviceInfo &d : listBridges())
             listed << QString("%1 %2:%3 %4 | %5 | %6")
@@ -154,6 +165,9 @@ private Q_SLOTS:
         // hidapi's wide strings, as UTF-8.
         QCOMPARE(hid::utf8(nullptr), std::string());
         QCOMPARE(hid::utf8(L"Microchip"), std::string("Microchip"));
+        QCOMPARE(hid::utf8(L"\u007f\u0080\u07ff\u0800\uffff\U00010000\U0010FFFF"),
+                 std::string("\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80"
+                             "\xf4\x8f\xbf\xbf"));
         QCOMPARE(hid::utf8(L"\u00b5A \u20ac \U0001F50C"),
                  std::string("\xc2\xb5"
                              "A \xe2\x82\xac \xf0\x9f\x94\x8c"));
@@ -186,9 +200,20 @@ private Q_SLOTS:
                  QString("Motherboard not found: sim:QM4411"));
         QCOMPARE(thrown([] { MotherBoard board(nullptr, "/dev/hidraw99"); }),
                  QString("Motherboard not found: /dev/hidraw99"));
-        OtherDevices others;
-        QCOMPARE(thrown([] { PIC pic(nullptr, false, "other:keyboard"); }),
-                 QString("Not a motherboard: other:keyboard (USB ID 046d:c31c, not 04d8:f02a)"));
+        {
+            OtherDevices others(true);
+            QCOMPARE(
+                thrown([] { PIC pic(nullptr, false, "other:keyboard"); }),
+                QString("Not a motherboard: other:keyboard (USB ID 046d:c31c, not 04d8:f02a)"));
+            QCOMPARE(
+                thrown([] { PIC pic(nullptr, false, "other:microchip"); }),
+                QString("Not a motherboard: other:microchip (USB ID 04d8:000a, not 04d8:f02a)"));
+            // Without a path, the first bridge behind them.
+            const long before = first.reportCount();
+            PIC pic(nullptr, false);
+            pic.writeEN(0);
+            QCOMPARE(first.reportCount(), before + 1);
+        }
         second.refuseOpen(EACCES);
         QCOMPARE(thrown([] { PIC pic(nullptr, false, "sim:QM4422-2"); }),
                  QString("Error opening motherboard USB connection: 13"));
