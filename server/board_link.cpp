@@ -1,9 +1,8 @@
 #include "server/board_link.h"
 
 #include "device/ivr_device.h"
-#include "link/bridge_protocol.h"
-#include "link/hid_discovery.h"
 #include "link/motherboard.h"
+#include "link/pic.h"
 
 #include <mutex>
 
@@ -25,15 +24,9 @@ bool startsWith(const std::string &text, const char *prefix) {
 
 std::vector<BridgeInfo> listBridges() {
     std::lock_guard<std::mutex> lock(discoveryMutex());
-    std::vector<HidInterfaceRecord> list;
-    enumerateHidInterfaces(list);
     std::vector<BridgeInfo> bridges;
-    for (const HidInterfaceRecord &record : list) {
-        if (record.attributes.VendorID == bridge::VENDOR_ID &&
-            record.attributes.ProductID == bridge::PRODUCT_ID)
-            bridges.push_back(BridgeInfo{record.path, std::string()});
-    }
-    releaseHidInterfaceList(list);
+    for (const hid::DeviceInfo &info : ::listBridges())
+        bridges.push_back(BridgeInfo{info.path, info.serialNumber});
     return bridges;
 }
 
@@ -56,7 +49,7 @@ bool BoardLink::ensureOpen() {
         return true;
     try {
         std::lock_guard<std::mutex> lock(discoveryMutex());
-        motherBoard = std::make_unique<MotherBoard>();
+        motherBoard = std::make_unique<MotherBoard>(nullptr, bridgePath);
         motherBoard->setClock(waits);
         QObject::connect(motherBoard.get(), &MotherBoard::logMessage, [this](const QString &line) {
             // One line per report sent: a write, a write-read (whose answer is

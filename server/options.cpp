@@ -157,7 +157,7 @@ std::string helpText() {
            "  -V, --version         show the version and exit\n"
            "\n"
            "One line per board served goes to standard output, e.g.\n"
-           "  board sim:QM4434 serial SIM: SCPI on 127.0.0.1:5025\n"
+           "  board sim:QM4434 serial SIM0001: SCPI on 127.0.0.1:5025\n"
            "  metrics on http://127.0.0.1:9825/metrics\n"
            "The command set is in server/README.md.\n";
 }

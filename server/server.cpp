@@ -70,18 +70,14 @@ public:
         }
 
         std::vector<BridgeInfo> wanted;
-        if (!options.simulate.empty()) {
-            if (options.simulate.size() > 1) {
-                err << PROGRAM << "one simulated board at a time\n";
-                return false;
+        try {
+            for (const std::string &model : options.simulate) {
+                const std::string path = simulationPath(addSimulation(model));
+                wanted.push_back(BridgeInfo{path, serialOf(path)});
             }
-            try {
-                startSimulation(options.simulate.front());
-            } catch (const std::string &text) {
-                err << PROGRAM << text << '\n';
-                return false;
-            }
-            wanted.push_back(BridgeInfo{"sim:" + options.simulate.front(), "SIM"});
+        } catch (const std::string &text) {
+            err << PROGRAM << text << '\n';
+            return false;
         }
         for (const std::string &path : options.devices)
             wanted.push_back(BridgeInfo{path, serialOf(path)});

@@ -95,8 +95,13 @@ struct Bench {
 
 // A board served on its own thread, as the program serves it.
 struct Served {
-    Served(const std::string &model, ServeSettings settings) : bridge(startSimulation(model)) {
-        server = new BoardServer("sim:" + model, "SIM", settings, nullptr);
+    Served(const std::string &model, ServeSettings settings)
+        : Served(startSimulation(model), "sim:" + model, settings) {
+        ownsSimulation = true;
+    }
+    Served(SimulatedBridge &bridge, const std::string &path, ServeSettings settings)
+        : bridge(bridge) {
+        server = new BoardServer(path, "SIM", settings, nullptr);
         server->board().setClock(noWait());
         server->moveToThread(&thread);
         thread.start();
@@ -111,7 +116,8 @@ struct Served {
         thread.quit();
         thread.wait();
         delete server;
-        stopSimulation();
+        if (ownsSimulation)
+            stopSimulation();
     }
     bool connect(QTcpSocket &socket) {
         socket.connectToHost(QHostAddress::LocalHost, server->port());
@@ -120,6 +126,7 @@ struct Served {
     SimulatedBridge &bridge;
     QThread thread;
     BoardServer *server;
+    bool ownsSimulation = false;
 };
 
 // Sends a line and waits (at most 5 s) for the one answer line.
@@ -382,7 +389,8 @@ private Q_SLOTS:
         QCOMPARE(b.link.linkErrors(), 1.0);
         QCOMPARE(b.ask("*IDN?"), QString("QM44xxC-EVAL,QM44xxC,SIM,0.1.0"));
         QCOMPARE(b.ask("OUTP?"), QString());
-        QCOMPARE(b.errors(), QStringList({"-240,\"Hardware error;Motherboard not found\""}));
+        QCOMPARE(b.errors(),
+                 QStringList({"-240,\"Hardware error;Motherboard not found: sim:QM4434\""}));
 
         // Back: opened and identified afresh; nothing is written to the chip.
         b.bridge.replug();
@@ -553,6 +561,37 @@ private Q_SLOTS:
                  QString("--metrics takes ADDR:PORT or off, not '9825'"));
         QCOMPARE(refusal({"--verbose"}), QString("unknown option '--verbose'"));
         QCOMPARE(refusal({"serve"}), QString("unexpected argument 'serve'"));
+    }
+
+    void aStalledBoardHoldsUpOnlyItsOwnClients() {
+        ServeSettings settings;
+        settings.intervalMs = 3600000;
+        settings.version = "0.1.0";
+        SimulatedBridge &first = startSimulation("QM4411");
+        SimulatedBridge &second = addSimulation("QM4422");
+        {
+            Served two(second, simulationPath(second), settings);
+            Served one(first, simulationPath(first), settings);
+            QTcpSocket a, b;
+            QVERIFY(one.connect(a) && two.connect(b));
+            QCOMPARE(query(a, "POW ON;*IDN?"), QString("QM44xxC-EVAL,QM4411,SIM,0.1.0"));
+            QCOMPARE(query(b, "POW ON;*IDN?"), QString("QM44xxC-EVAL,QM4422,SIM,0.1.0"));
+
+            // Board one's next exchange waits out its 1 s; board two answers
+            // meanwhile, and only then does board one's client get its answer.
+            first.stall(true);
+            a.write("MEAS:TEMP?\n*OPC?\n");
+            QVERIFY(a.waitForBytesWritten(5000));
+            for (int i = 0; i < 20; ++i)
+                QCOMPARE(query(b, "MEAS:VOLT:INP?"), QString("1.801"));
+            QVERIFY(!a.waitForReadyRead(0) && !a.canReadLine());
+            while (!a.canReadLine())
+                QVERIFY(a.waitForReadyRead(5000));
+            QCOMPARE(a.readLine(), QByteArray("1\n"));
+            QCOMPARE(query(a, "SYST:ERR?"),
+                     QString("-240,\"Hardware error;Error during USB read: 110\""));
+        }
+        stopSimulation();
     }
 
     void idleClientsAreClosed() {

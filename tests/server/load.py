@@ -50,7 +50,7 @@ def expected(client, i):
         code = 57 + (client * 31 + i) % 172
         return "SOUR%d:VOLT:CODE %d;CODE?" % (vr, code), str(code)
     if kind == 1:
-        return "*IDN?", "QM44xxC-EVAL,QM4434,SIM,0.1.0"
+        return "*IDN?", "QM44xxC-EVAL,QM4434,%s,0.1.0" % server.boards[0][1]
     if kind == 2:
         return "MEAS:VOLT:INP?", "1.801"
     if kind == 3:
