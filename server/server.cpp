@@ -1,6 +1,7 @@
 #include "server/server.h"
 
 #include "server/board_server.h"
+#include "server/host.h"
 #include "server/metrics.h"
 #include "sim/simulation.h"
 
@@ -31,153 +32,133 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-// The boards of the host, each on its thread, and the hot-plug scan.
-class Host : public QObject {
-public:
-    Host(const Options &options, std::ostream &out, std::ostream &err)
-        : options(options), out(out), err(err) {}
+std::string keyOf(const BridgeInfo &bridge) {
+    return bridge.serial.empty() ? bridge.path : bridge.serial;
+}
 
-    ~Host() override {
-        for (Board &board : boards) {
-            QMetaObject::invokeMethod(board.server, "stop", Qt::BlockingQueuedConnection);
-            board.thread->quit();
-            board.thread->wait();
-            delete board.server;
-            delete board.thread;
-        }
-        if (!options.simulate.empty())
-            stopSimulation();
+std::string serialOf(const std::string &path) {
+    for (const BridgeInfo &bridge : listBridges()) {
+        if (bridge.path == path)
+            return bridge.serial;
     }
+    return std::string();
+}
 
-    bool start() {
-        listen = options.listen == "localhost"
-                     ? QHostAddress(QHostAddress::LocalHost)
-                     : QHostAddress(QString::fromStdString(options.listen));
-        if (listen.isNull()) {
-            err << PROGRAM << "--listen takes an IP address, not '" << options.listen << "'\n";
-            return false;
-        }
-        if (!options.metrics.empty()) {
-            metrics = std::make_unique<Metrics>();
-            try {
-                const int port = metrics->serve(options.metrics);
-                const std::string host = options.metrics.substr(0, options.metrics.rfind(':'));
-                out << "metrics on http://" << host << ":" << port << "/metrics" << std::endl;
-            } catch (const std::string &text) {
-                err << PROGRAM << text << '\n';
-                return false;
-            }
-        }
+} // namespace
 
-        std::vector<BridgeInfo> wanted;
+Host::Host(const Options &options, std::ostream &out, std::ostream &err)
+    : options(options), out(out), err(err) {}
+
+Host::~Host() {
+    for (Board &board : boards) {
+        QMetaObject::invokeMethod(board.server, "stop", Qt::BlockingQueuedConnection);
+        board.thread->quit();
+        board.thread->wait();
+        delete board.server;
+        delete board.thread;
+    }
+    if (!options.simulate.empty())
+        stopSimulation();
+}
+
+bool Host::start() {
+    listen = options.listen == "localhost" ? QHostAddress(QHostAddress::LocalHost)
+                                           : QHostAddress(QString::fromStdString(options.listen));
+    if (listen.isNull()) {
+        err << PROGRAM << "--listen takes an IP address, not '" << options.listen << "'\n";
+        return false;
+    }
+    if (!options.metrics.empty()) {
+        metrics = std::make_unique<Metrics>();
         try {
-            for (const std::string &model : options.simulate) {
-                const std::string path = simulationPath(addSimulation(model));
-                wanted.push_back(BridgeInfo{path, serialOf(path)});
-            }
+            const int port = metrics->serve(options.metrics);
+            const std::string host = options.metrics.substr(0, options.metrics.rfind(':'));
+            out << "metrics on http://" << host << ":" << port << "/metrics" << std::endl;
         } catch (const std::string &text) {
             err << PROGRAM << text << '\n';
             return false;
         }
-        for (const std::string &path : options.devices)
+    }
+
+    std::vector<BridgeInfo> wanted;
+    try {
+        for (const std::string &model : options.simulate) {
+            const std::string path = simulationPath(addSimulation(model));
             wanted.push_back(BridgeInfo{path, serialOf(path)});
-        for (const BridgeInfo &bridge : wanted) {
-            if (!addBoard(bridge))
-                return false;
         }
-        if (wanted.empty()) {
-            // Every bridge of the host, now and as they are plugged in.
-            scan();
-            scanTimer = new QTimer(this);
-            connect(scanTimer, &QTimer::timeout, this, &Host::scan);
-            scanTimer->start(options.intervalMs);
-        }
-        return true;
+    } catch (const std::string &text) {
+        err << PROGRAM << text << '\n';
+        return false;
     }
-
-private:
-    struct Board {
-        std::string key; // the serial number, or the path of a bridge without one
-        QThread *thread;
-        BoardServer *server;
-    };
-
-    static std::string keyOf(const BridgeInfo &bridge) {
-        return bridge.serial.empty() ? bridge.path : bridge.serial;
-    }
-
-    static std::string serialOf(const std::string &path) {
-        for (const BridgeInfo &bridge : listBridges()) {
-            if (bridge.path == path)
-                return bridge.serial;
-        }
-        return std::string();
-    }
-
-    bool addBoard(const BridgeInfo &bridge) {
-        ServeSettings settings;
-        settings.listen = listen;
-        settings.port = options.port == 0 ? 0 : quint16(options.port + int(boards.size()));
-        settings.maxClients = options.maxClients;
-        settings.idleTimeoutS = options.idleTimeoutS;
-        settings.intervalMs = options.intervalMs;
-        settings.readOnly = options.readOnly;
-        settings.version = QM_VERSION;
-        if (options.port != 0 && options.port + int(boards.size()) > 65535) {
-            err << PROGRAM << "no port left for board " << bridge.path << '\n';
+    for (const std::string &path : options.devices)
+        wanted.push_back(BridgeInfo{path, serialOf(path)});
+    for (const BridgeInfo &bridge : wanted) {
+        if (!addBoard(bridge))
             return false;
-        }
+    }
+    if (wanted.empty()) {
+        // Every bridge of the host, now and as they are plugged in.
+        scan();
+        scanTimer = new QTimer(this);
+        connect(scanTimer, &QTimer::timeout, this, &Host::scan);
+        scanTimer->start(options.intervalMs);
+    }
+    return true;
+}
 
-        auto *thread = new QThread;
-        auto *server = new BoardServer(bridge.path, bridge.serial, settings, metrics.get());
-        server->moveToThread(thread);
-        thread->start();
-        bool listening = false;
-        QMetaObject::invokeMethod(server, "start", Qt::BlockingQueuedConnection,
-                                  Q_RETURN_ARG(bool, listening));
-        if (!listening) {
-            err << PROGRAM << "cannot listen on " << options.listen << ":" << settings.port
-                << " for board " << bridge.path << ": " << server->error().toStdString() << '\n';
-            QMetaObject::invokeMethod(server, "stop", Qt::BlockingQueuedConnection);
-            thread->quit();
-            thread->wait();
-            delete server;
-            delete thread;
-            return false;
-        }
-        boards.push_back(Board{keyOf(bridge), thread, server});
-        out << "board " << bridge.path << " serial "
-            << (bridge.serial.empty() ? std::string("-") : bridge.serial) << ": SCPI on "
-            << listen.toString().toStdString() << ":" << server->port() << std::endl;
-        return true;
+bool Host::addBoard(const BridgeInfo &bridge) {
+    ServeSettings settings;
+    settings.listen = listen;
+    settings.port = options.port == 0 ? 0 : quint16(options.port + int(boards.size()));
+    settings.maxClients = options.maxClients;
+    settings.idleTimeoutS = options.idleTimeoutS;
+    settings.intervalMs = options.intervalMs;
+    settings.readOnly = options.readOnly;
+    settings.version = QM_VERSION;
+    if (options.port != 0 && options.port + int(boards.size()) > 65535) {
+        err << PROGRAM << "no port left for board " << bridge.path << '\n';
+        return false;
     }
 
-    void scan() {
-        for (const BridgeInfo &bridge : listBridges()) {
-            const std::string key = keyOf(bridge);
-            auto known = std::find_if(boards.begin(), boards.end(),
-                                      [&key](const Board &b) { return b.key == key; });
-            if (known == boards.end()) {
-                addBoard(bridge); // a new one: served on the next port
-            } else {
-                // The same board again, maybe under another node: its own poll
-                // opens it.
-                QMetaObject::invokeMethod(known->server, "moveTo", Qt::QueuedConnection,
-                                          Q_ARG(QString, QString::fromStdString(bridge.path)));
-            }
+    auto *thread = new QThread;
+    auto *server = new BoardServer(bridge.path, bridge.serial, settings, metrics.get());
+    server->moveToThread(thread);
+    thread->start();
+    bool listening = false;
+    QMetaObject::invokeMethod(server, "start", Qt::BlockingQueuedConnection,
+                              Q_RETURN_ARG(bool, listening));
+    if (!listening) {
+        err << PROGRAM << "cannot listen on " << options.listen << ":" << settings.port
+            << " for board " << bridge.path << ": " << server->error().toStdString() << '\n';
+        QMetaObject::invokeMethod(server, "stop", Qt::BlockingQueuedConnection);
+        thread->quit();
+        thread->wait();
+        delete server;
+        delete thread;
+        return false;
+    }
+    boards.push_back(Board{keyOf(bridge), thread, server});
+    out << "board " << bridge.path << " serial "
+        << (bridge.serial.empty() ? std::string("-") : bridge.serial) << ": SCPI on "
+        << listen.toString().toStdString() << ":" << server->port() << std::endl;
+    return true;
+}
+
+void Host::scan() {
+    for (const BridgeInfo &bridge : listBridges()) {
+        const std::string key = keyOf(bridge);
+        auto known = std::find_if(boards.begin(), boards.end(),
+                                  [&key](const Board &b) { return b.key == key; });
+        if (known == boards.end()) {
+            addBoard(bridge); // a new one: served on the next port
+        } else {
+            // The same board again, maybe under another node: its own poll
+            // opens it.
+            QMetaObject::invokeMethod(known->server, "moveTo", Qt::QueuedConnection,
+                                      Q_ARG(QString, QString::fromStdString(bridge.path)));
         }
     }
-
-    const Options &options;
-    std::ostream &out;
-    std::ostream &err;
-    QHostAddress listen;
-    std::unique_ptr<Metrics> metrics;
-    std::vector<Board> boards;
-    QTimer *scanTimer = nullptr;
-};
-
-} // namespace
+}
 
 int run(const Options &options, std::ostream &out, std::ostream &err) {
     Host host(options, out, err);

@@ -5,6 +5,7 @@
 #include "device/ivr_device.h"
 #include "device/settings.h"
 #include "server/board_server.h"
+#include "server/host.h"
 #include "server/instrument.h"
 #include "server/metrics.h"
 #include "server/scpi_parser.h"
@@ -14,6 +15,7 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
+#include <sstream>
 
 using namespace server;
 
@@ -591,6 +593,40 @@ private Q_SLOTS:
             QCOMPARE(query(a, "SYST:ERR?"),
                      QString("-240,\"Hardware error;Error during USB read: 110\""));
         }
+        stopSimulation();
+    }
+
+    void everyBridgeOfTheHost() {
+        SimulatedBridge &first = startSimulation("QM4411");
+        Options options;
+        options.port = 0;
+        options.metrics.clear();
+        options.intervalMs = 3600000;
+        std::ostringstream out, err;
+        {
+            Host host(options, out, err);
+            QVERIFY(host.start());
+            QCOMPARE(host.boardCount(), 1);
+            addSimulation("QM4422"); // plugged in
+            host.scan();
+            QCOMPARE(host.boardCount(), 2);
+            // The same bridges again, after one went away and came back.
+            first.unplug();
+            host.scan();
+            first.replug();
+            host.scan();
+            QCOMPARE(host.boardCount(), 2);
+            const QRegularExpression lines(
+                "^board sim:QM4411 serial SIM0001: SCPI on 127\\.0\\.0\\.1:\\d+\n"
+                "board sim:QM4422-2 serial SIM0002: SCPI on 127\\.0\\.0\\.1:(\\d+)\n$");
+            const QRegularExpressionMatch match = lines.match(QString::fromStdString(out.str()));
+            QVERIFY2(match.hasMatch(), out.str().c_str());
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, quint16(match.captured(1).toUInt()));
+            QVERIFY(socket.waitForConnected(5000));
+            QCOMPARE(query(socket, "*IDN?"), QString("QM44xxC-EVAL,QM44xxC,SIM0002,0.1.0"));
+        }
+        QCOMPARE(err.str(), std::string());
         stopSimulation();
     }
 
