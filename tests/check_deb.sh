@@ -1,8 +1,8 @@
 #!/bin/bash
 # Makes the Debian package with cpack and checks it: its control fields, with
-# the dependencies dpkg-shlibdeps found; that it holds exactly what
-# cmake --install installs; lintian's verdict; and that qm44xx-ctl runs from
-# its unpacked contents.
+# the dependencies dpkg-shlibdeps found; that apt would install it; that it
+# holds exactly what cmake --install installs; lintian's verdict; and that
+# qm44xx-ctl runs from its unpacked contents.
 #
 #   check_deb.sh BUILD_DIR SCRATCH_DIR VERSION
 set -u
@@ -45,6 +45,10 @@ for package in libc6 libstdc++6 libhidapi-hidraw0 libqt5core5a libqt5gui5 libqt5
     [[ ", $depends" == *", $package ("* ]] || fail "Depends lacks $package: $depends"
 done
 dpkg-deb --info "$deb" >/dev/null || fail "dpkg-deb cannot read the control archive"
+# apt accepts it as README's 'sudo apt install ./qm44xx_*.deb' gives it, here
+# where the build's libraries are installed (a dry run: nothing changes).
+apt-get install --simulate "$deb" >"$scratch/apt.log" 2>&1 ||
+    fail "apt-get cannot install the package: $(cat "$scratch/apt.log")"
 
 # The package's files are those cmake --install puts under /usr.
 cmake --install "$build" --prefix "$scratch/tree/usr" >/dev/null || exit 1
