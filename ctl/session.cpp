@@ -1,5 +1,6 @@
 #include "ctl/session.h"
 
+#include "ctl/commands.h"
 #include "ctl/encoding.h"
 #include "ctl/output.h"
 #include "device/config_file.h"
@@ -56,7 +57,7 @@ Session::~Session() = default;
 
 void Session::execute(const Command &command) {
     try {
-        dispatch(command);
+        (this->*command.entry->run)(command);
     } catch (const std::string &text) {
         // The link's and the device model's own texts.
         throw CommandError{EXIT_BOARD, text, std::string()};
@@ -64,36 +65,6 @@ void Session::execute(const Command &command) {
         throw CommandError{EXIT_BOARD, command.name + ": " + e.what(), std::string()};
     }
     out.flush();
-}
-
-void Session::dispatch(const Command &command) {
-    switch (command.kind) {
-    case CommandKind::Power:
-        return power(command.on);
-    case CommandKind::Pvin:
-        return pvin(command.on);
-    case CommandKind::Detect:
-        return detect();
-    case CommandKind::Status:
-        return status();
-    case CommandKind::Telemetry:
-        return telemetry(command.telemetry);
-    case CommandKind::SetVout:
-    case CommandKind::SetEnable:
-    case CommandKind::SetDvs:
-    case CommandKind::SetSs:
-        return set(command);
-    case CommandKind::RegGet:
-        return regGet(command.address);
-    case CommandKind::RegSet:
-        return regSet(command);
-    case CommandKind::Dump:
-        return dump();
-    case CommandKind::Save:
-        return save(command.file);
-    case CommandKind::Load:
-        return load(command);
-    }
 }
 
 std::string Session::timestamp() const {
@@ -160,7 +131,8 @@ void Session::verifyRegisters(const std::vector<uint8_t> &addresses) {
     }
 }
 
-void Session::power(bool on) {
+void Session::power(const Command &command) {
+    const bool on = command.on;
     MotherBoard &b = board();
     identified = false;
     if (!on) {
@@ -177,7 +149,8 @@ void Session::power(bool on) {
     identified = true;
 }
 
-void Session::pvin(bool on) {
+void Session::pvin(const Command &command) {
+    const bool on = command.on;
     board().setPVIN(on);
     // The chip restarts (or stops) with its supply: identify it again when needed.
     identified = false;
@@ -185,7 +158,7 @@ void Session::pvin(bool on) {
         environment.sleep(MotherBoard::POWER_UP_DELAY_MS);
 }
 
-void Session::detect() {
+void Session::detect(const Command &) {
     identified = false;
     chip();
     out << formatDetect(activeChip);
@@ -203,7 +176,7 @@ void Session::confirmChipAnswers(IvrDevice &device) {
                        std::string()};
 }
 
-void Session::status() {
+void Session::status(const Command &) {
     IvrDevice &device = chip();
     const uint8_t core = device.read_core_status();
     std::vector<uint8_t> regulators;
@@ -218,7 +191,8 @@ void Session::status() {
     out << formatStatus(core, regulators);
 }
 
-void Session::telemetry(const TelemetryOptions &options) {
+void Session::telemetry(const Command &command) {
+    const TelemetryOptions &options = command.telemetry;
     IvrDevice &device = chip();
     std::vector<int> pages;
     for (int vr = 1; vr <= activeChip.regulator_count; ++vr)
@@ -252,38 +226,45 @@ void Session::telemetry(const TelemetryOptions &options) {
     }
 }
 
-void Session::set(const Command &command) {
-    IvrDevice &device = chip();
-    const int page = pageOf(command);
-    const uint8_t base = reg::pageBase(page);
-    uint8_t touched = base;
-    switch (command.kind) {
-    case CommandKind::SetVout:
-        device.set_dac_code(page, command.code);
-        touched = uint8_t(base + reg::PAGE_DAC);
-        break;
-    case CommandKind::SetEnable:
-        device.set_enable(page, command.on ? 1 : 0);
-        touched = uint8_t(base + reg::PAGE_CONTROL);
-        break;
-    case CommandKind::SetDvs:
-        device.set_dvs_code(page, command.code);
-        touched = uint8_t(base + reg::PAGE_DVS);
-        break;
-    default: // soft-start, with the current limit that goes with it
-        device.set_ss_code(page, command.code);
-        device.set_clim_code(page, regulator::climCodeForSoftStart(command.code));
-        touched = uint8_t(base + reg::PAGE_SS_CLIM);
-        break;
-    }
-    device.commit();
+void Session::commitSetting(const Command &command, uint8_t touched) {
+    chip().commit();
     if (command.verify || verifyAll)
         verifyRegisters({touched});
 }
 
-void Session::regGet(int address) {
+void Session::setVout(const Command &command) {
     IvrDevice &device = chip();
-    out << hex2(device.read_register(uint8_t(address), true, true)) << '\n';
+    const int page = pageOf(command);
+    device.set_dac_code(page, command.code);
+    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_DAC));
+}
+
+void Session::setEnable(const Command &command) {
+    IvrDevice &device = chip();
+    const int page = pageOf(command);
+    device.set_enable(page, command.on ? 1 : 0);
+    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_CONTROL));
+}
+
+void Session::setDvs(const Command &command) {
+    IvrDevice &device = chip();
+    const int page = pageOf(command);
+    device.set_dvs_code(page, command.code);
+    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_DVS));
+}
+
+void Session::setSs(const Command &command) {
+    IvrDevice &device = chip();
+    const int page = pageOf(command);
+    // The current limit goes with the soft-start rate.
+    device.set_ss_code(page, command.code);
+    device.set_clim_code(page, regulator::climCodeForSoftStart(command.code));
+    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_SS_CLIM));
+}
+
+void Session::regGet(const Command &command) {
+    IvrDevice &device = chip();
+    out << hex2(device.read_register(uint8_t(command.address), true, true)) << '\n';
 }
 
 void Session::regSet(const Command &command) {
@@ -301,7 +282,7 @@ void Session::regSet(const Command &command) {
         verifyRegisters({address});
 }
 
-void Session::dump() {
+void Session::dump(const Command &) {
     IvrDevice &device = chip();
     std::map<int, uint8_t> values;
     for (int address = 0; address < 256; ++address) {
@@ -311,7 +292,8 @@ void Session::dump() {
     out << formatDump(values);
 }
 
-void Session::save(const std::string &file) {
+void Session::save(const Command &command) {
+    const std::string &file = command.file;
     IvrDevice &device = chip();
     device.refresh(); // the chip's settings as they are now
     const ChipSettings settings = settingsFromCache(device);

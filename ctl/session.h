@@ -47,29 +47,35 @@ public:
             bool verifyAll, std::istream *in);
     ~Session();
 
-    // Throws CommandError.
+    // Runs the command's entry of the command table. Throws CommandError.
     void execute(const Command &command);
 
+    // The commands, as the command table runs them.
+    void power(const Command &command);
+    void pvin(const Command &command);
+    void detect(const Command &command);
+    void status(const Command &command);
+    void telemetry(const Command &command);
+    void setVout(const Command &command);
+    void setEnable(const Command &command);
+    void setDvs(const Command &command);
+    void setSs(const Command &command);
+    void regGet(const Command &command);
+    void regSet(const Command &command);
+    void dump(const Command &command);
+    void save(const Command &command);
+    void load(const Command &command);
+
 private:
-    void dispatch(const Command &command);
     MotherBoard &board();
     IvrDevice &chip();
     int pageOf(const Command &command);
     void verifyRegisters(const std::vector<uint8_t> &addresses);
     void confirmChipAnswers(IvrDevice &device);
     std::string timestamp() const;
-
-    void power(bool on);
-    void pvin(bool on);
-    void detect();
-    void status();
-    void telemetry(const TelemetryOptions &options);
-    void set(const Command &command);
-    void regGet(int address);
-    void regSet(const Command &command);
-    void dump();
-    void save(const std::string &file);
-    void load(const Command &command);
+    // Commits a set command's change, then reads back the register it touched
+    // when asked to.
+    void commitSetting(const Command &command, uint8_t touched);
 
     std::ostream &out;
     std::ostream &err;

@@ -167,6 +167,28 @@ private Q_SLOTS:
         QCOMPARE(ctl::quoted(std::string("a\x1b[2J\\", 6)), std::string("'a\\x1b[2J\\x5c'"));
     }
 
+    // --help lays out each command of the table: help beside a short synopsis,
+    // under a long one, none at all.
+    void helpLayout() {
+        const QString help = QString::fromStdString(ctl::helpText());
+        const QString pad(22, ' ');
+        QVERIFY(
+            help.contains("\nCommands:\n  power on|off        raise EN, then identify the chip and "
+                          "read its settings;\n" +
+                          pad + "or lower EN\n  pvin on|off         switch"));
+        QVERIFY(help.contains("\n  telemetry [--interval MS] [--count N] [--average N] [--csv]\n" +
+                              pad + "VIN, die temperature"));
+        QVERIFY(help.contains("between steps takes the step below)\n  set enable VR on|off\n  set "
+                              "dvs VR RATE     DVS rate"));
+        QVERIFY(help.contains("\n  reg set ADDR VALUE  write one register;"));
+        QVERIFY(
+            help.endsWith("(- for standard input)\nset, reg set and load accept --verify. VR is "
+                          "1 to 3 (or VR1 to VR3).\n\nThe chip answers only while EN is high: "
+                          "on a fresh board start with 'power on'.\nCommands that need the "
+                          "chip identify it by themselves when EN is already high.\n\nExit "
+                          "status: 0 done, 1 usage or file error, 2 board or link error.\n"));
+    }
+
     void badArgumentsGiveUsage_data() {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("message");
