@@ -6,6 +6,7 @@
 #include "device/rate_labels.h"
 #include "device/register_map.h"
 #include "device/regulator.h"
+#include "device/text.h"
 
 namespace ctl {
 

@@ -2,8 +2,8 @@
 
 #include "ctl/command_parser.h"
 #include "ctl/commands.h"
-#include "ctl/encoding.h"
 #include "device/chip_table.h"
+#include "device/text.h"
 #include "sim/simulation.h"
 
 #include <istream>
@@ -142,7 +142,7 @@ std::string helpText() {
 }
 
 int run(const std::vector<std::string> &arguments, std::istream &in, std::ostream &out,
-        std::ostream &err, const Environment &environment) {
+        std::ostream &err, const Clock &clock) {
     bool trace = false;
     bool verify = false;
     bool simulate = false;
@@ -172,7 +172,7 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
             out << versionText() << std::flush;
             return EXIT_DONE;
         } else {
-            return optionError(err, "unknown option " + quoted(argument));
+            return optionError(err, "unknown option " + text::quoted(argument));
         }
     }
 
@@ -192,7 +192,7 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
 
     if (simulate)
         startSimulation(model);
-    Session session(out, err, environment, trace, verify, fromArguments ? &in : nullptr);
+    Session session(out, err, clock, trace, verify, fromArguments ? &in : nullptr);
     if (fromArguments)
         return runCommands(session, parsed.commands, err, "");
     return runStandardInput(session, in, err);

@@ -1,18 +1,17 @@
 #include "ctl/session.h"
 
 #include "ctl/commands.h"
-#include "ctl/encoding.h"
 #include "ctl/output.h"
 #include "device/config_file.h"
 #include "device/ivr_device.h"
 #include "device/register_map.h"
 #include "device/regulator.h"
 #include "device/settings.h"
+#include "device/text.h"
 #include "link/motherboard.h"
 
 #include <QFile>
 #include <QSaveFile>
-#include <QThread>
 #include <exception>
 #include <istream>
 #include <map>
@@ -42,16 +41,9 @@ std::string readLimited(std::istream &in) {
 }
 } // namespace
 
-Environment systemEnvironment() {
-    Environment environment;
-    environment.now = [] { return QDateTime::currentDateTimeUtc(); };
-    environment.sleep = [](long ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
-    return environment;
-}
-
-Session::Session(std::ostream &out, std::ostream &err, const Environment &environment, bool trace,
+Session::Session(std::ostream &out, std::ostream &err, const Clock &clock, bool trace,
                  bool verifyAll, std::istream *in)
-    : out(out), err(err), environment(environment), trace(trace), verifyAll(verifyAll), in(in) {}
+    : out(out), err(err), clock(clock), trace(trace), verifyAll(verifyAll), in(in) {}
 
 Session::~Session() = default;
 
@@ -68,12 +60,13 @@ void Session::execute(const Command &command) {
 }
 
 std::string Session::timestamp() const {
-    return environment.now().toUTC().toString(Qt::ISODateWithMs).toStdString();
+    return clock.now().toUTC().toString(Qt::ISODateWithMs).toStdString();
 }
 
 MotherBoard &Session::board() {
     if (!motherBoard) {
         motherBoard = std::make_unique<MotherBoard>();
+        motherBoard->setClock(clock);
         if (trace) {
             QObject::connect(motherBoard.get(), &MotherBoard::logMessage,
                              [this](const QString &line) {
@@ -118,14 +111,15 @@ void Session::verifyRegisters(const std::vector<uint8_t> &addresses) {
             const uint8_t bit = reg::PAGE_CONTROL_CACHED_BITS;
             if ((read & bit) != (expected & bit))
                 throw CommandError{EXIT_BOARD,
-                                   "verify failed: the enable bit of register " + hex2(address) +
-                                       " reads " + ((read & bit) ? "1" : "0") + ", " +
+                                   "verify failed: the enable bit of register " +
+                                       text::hex2(address) + " reads " +
+                                       ((read & bit) ? "1" : "0") + ", " +
                                        ((expected & bit) ? "1" : "0") + " was written",
                                    std::string()};
         } else if (read != expected) {
             throw CommandError{EXIT_BOARD,
-                               "verify failed: register " + hex2(address) + " reads " + hex2(read) +
-                                   ", " + hex2(expected) + " was written",
+                               "verify failed: register " + text::hex2(address) + " reads " +
+                                   text::hex2(read) + ", " + text::hex2(expected) + " was written",
                                std::string()};
         }
     }
@@ -155,7 +149,7 @@ void Session::pvin(const Command &command) {
     // The chip restarts (or stops) with its supply: identify it again when needed.
     identified = false;
     if (on)
-        environment.sleep(MotherBoard::POWER_UP_DELAY_MS);
+        clock.sleep(MotherBoard::POWER_UP_DELAY_MS);
 }
 
 void Session::detect(const Command &) {
@@ -171,7 +165,7 @@ void Session::confirmChipAnswers(IvrDevice &device) {
         return;
     throw CommandError{EXIT_BOARD,
                        "the chip stopped answering: " + activeChip.chip_name + " at " +
-                           hex2(uint8_t(device.i2c_address)) +
+                           text::hex2(uint8_t(device.i2c_address)) +
                            " reads 0xff (is EN high and PVIN on?)",
                        std::string()};
 }
@@ -181,9 +175,8 @@ void Session::status(const Command &) {
     const uint8_t core = device.read_core_status();
     std::vector<uint8_t> regulators;
     bool allOnes = (core & 0x3F) == 0x3F;
-    for (int vr = 1; vr <= activeChip.regulator_count; ++vr) {
-        regulators.push_back(
-            device.read_page_status(regulator::pageOf(vr, activeChip.regulator_count)));
+    for (int page : regulator::populatedPages(activeChip.regulator_count)) {
+        regulators.push_back(device.read_page_status(page));
         allOnes = allOnes && regulators.back() == 0xFF;
     }
     if (allOnes)
@@ -194,14 +187,12 @@ void Session::status(const Command &) {
 void Session::telemetry(const Command &command) {
     const TelemetryOptions &options = command.telemetry;
     IvrDevice &device = chip();
-    std::vector<int> pages;
-    for (int vr = 1; vr <= activeChip.regulator_count; ++vr)
-        pages.push_back(regulator::pageOf(vr, activeChip.regulator_count));
+    const std::vector<int> pages = regulator::populatedPages(activeChip.regulator_count);
     if (options.csv)
         out << telemetryCsvHeader(int(pages.size())) << std::endl;
     for (long i = 0; options.count == 0 || i < options.count; ++i) {
         if (i > 0 && options.intervalMs > 0)
-            environment.sleep(options.intervalMs);
+            clock.sleep(options.intervalMs);
         TelemetrySample sample;
         sample.time = timestamp();
         sample.vout.assign(pages.size(), 0.0);
@@ -264,7 +255,7 @@ void Session::setSs(const Command &command) {
 
 void Session::regGet(const Command &command) {
     IvrDevice &device = chip();
-    out << hex2(device.read_register(uint8_t(command.address), true, true)) << '\n';
+    out << text::hex2(device.read_register(uint8_t(command.address), true, true)) << '\n';
 }
 
 void Session::regSet(const Command &command) {

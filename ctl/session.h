@@ -7,9 +7,8 @@
 
 #include "ctl/command_parser.h"
 #include "device/chip_table.h"
+#include "link/clock.h"
 
-#include <QDateTime>
-#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -32,19 +31,13 @@ struct CommandError {
     std::string usage;
 };
 
-// The clock and the wait, replaceable for tests.
-struct Environment {
-    std::function<QDateTime()> now; // UTC
-    std::function<void(long ms)> sleep;
-};
-Environment systemEnvironment();
-
 class Session {
 public:
     // in: where "load -" reads, or nullptr when standard input carries the
-    // commands themselves.
-    Session(std::ostream &out, std::ostream &err, const Environment &environment, bool trace,
-            bool verifyAll, std::istream *in);
+    // commands themselves. clock: the time of --trace and telemetry, and every
+    // wait (the board's power-up wait too).
+    Session(std::ostream &out, std::ostream &err, const Clock &clock, bool trace, bool verifyAll,
+            std::istream *in);
     ~Session();
 
     // Runs the command's entry of the command table. Throws CommandError.
@@ -79,7 +72,7 @@ private:
 
     std::ostream &out;
     std::ostream &err;
-    Environment environment;
+    Clock clock;
     bool trace;
     bool verifyAll;
     std::istream *in;

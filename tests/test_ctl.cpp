@@ -5,6 +5,7 @@
 #include "ctl/encoding.h"
 #include "device/conversions.h"
 #include "device/register_map.h"
+#include "device/text.h"
 #include "link/bridge_protocol.h"
 #include "test_support.h"
 
@@ -106,14 +107,15 @@ class CtlTest : public QObject {
     QDateTime clock;
     QList<long> sleeps;
 
-    ctl::Environment environment() {
-        ctl::Environment env;
-        env.now = [this] { return clock; };
-        env.sleep = [this](long ms) {
+    // Time passes only by the tool's own waits, which are recorded.
+    Clock fakeClock() {
+        Clock fake;
+        fake.now = [this] { return clock; };
+        fake.sleep = [this](long ms) {
             sleeps << ms;
             clock = clock.addMSecs(ms);
         };
-        return env;
+        return fake;
     }
 
     int runTo(const QStringList &args, std::ostream &out, std::ostream &err,
@@ -122,7 +124,7 @@ class CtlTest : public QObject {
         for (const QString &a : args)
             arguments.push_back(a.toStdString());
         std::istringstream in(input.toStdString());
-        return ctl::run(arguments, in, out, err, environment());
+        return ctl::run(arguments, in, out, err, fakeClock());
     }
 
     Result ctl(const QStringList &args, const QByteArray &input = QByteArray()) {
@@ -163,8 +165,8 @@ private Q_SLOTS:
             QVERIFY2(!ctl::parseByte(bad, byte), bad);
         double volts = 0;
         for (const char *bad : {"nan", "inf", "1e400", "0.9V", "", "+0.9", "0,9"})
-            QVERIFY2(!ctl::parseDecimal(bad, volts), bad);
-        QCOMPARE(ctl::quoted(std::string("a\x1b[2J\\", 6)), std::string("'a\\x1b[2J\\x5c'"));
+            QVERIFY2(!text::parseDecimal(bad, volts), bad);
+        QCOMPARE(text::quoted(std::string("a\x1b[2J\\", 6)), std::string("'a\\x1b[2J\\x5c'"));
     }
 
     // --help lays out each command of the table: help beside a short synopsis,
@@ -281,7 +283,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QStringList>("writes");
-        const QString t0 = "2024-05-01T12:00:00.000Z", t1 = "2024-05-01T12:00:00.100Z";
+        // After the power-up wait of 250 ms.
+        const QString t0 = "2024-05-01T12:00:00.250Z", t1 = "2024-05-01T12:00:00.350Z";
         QTest::newRow("one regulator")
             << "QM4411" << 1
             << "chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n" + OK_STATUS_CORE +
@@ -322,7 +325,7 @@ private Q_SLOTS:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, expected);
         QCOMPARE(busWrites(*simulation()), writes);
-        QCOMPARE(sleeps, QList<long>{100});
+        QCOMPARE(sleeps, (QList<long>{250, 100}));
     }
 
     void statusAndIdentityAcrossProcesses() {
@@ -382,7 +385,7 @@ private Q_SLOTS:
         QCOMPARE(ctl("power on").code, 0);
         Result r = ctl("telemetry --count 3 --interval 50");
         QCOMPARE(r.out, QString("VIN 1.801 V  temperature 25.52 C  VR1 0.0000 V\n").repeated(3));
-        QCOMPARE(sleeps, (QList<long>{50, 50}));
+        QCOMPARE(sleeps, (QList<long>{250, 50, 50})); // power-up, then between samples
 
         // Each sample is the mean of N readings: with noise on, the chip's own
         // sequence of VIN and temperature codes (an output that is off has no noise).
@@ -400,8 +403,8 @@ private Q_SLOTS:
         QCOMPARE(r.code, 0);
         QVERIFY(sleeps.isEmpty());
         const QString first =
-            QString::fromStdString("VIN " + ctl::fixed(vin, 3) + " V  temperature " +
-                                   ctl::fixed(temperature, 2) + " C  VR1 0.0000 V\n");
+            QString::fromStdString("VIN " + text::fixed(vin, 3) + " V  temperature " +
+                                   text::fixed(temperature, 2) + " C  VR1 0.0000 V\n");
         QVERIFY(first != "VIN 1.801 V  temperature 25.52 C  VR1 0.0000 V\n");
         QVERIFY2(r.out.startsWith(first), qPrintable(r.out));
         QCOMPARE(r.out.count('\n'), 2);
@@ -416,7 +419,8 @@ private Q_SLOTS:
         std::ostringstream err;
         QCOMPARE(runTo({"telemetry", "--csv", "--count", "2", "--interval", "0"}, out, err), 0);
         const QString header = "time,vin_v,temperature_c,vr1_v\n";
-        const QString row = "2024-05-01T12:00:00.100Z,1.801,25.52,0.0000\n"; // after 2 x 50 ms
+        // After the power-up wait and 2 x 50 ms.
+        const QString row = "2024-05-01T12:00:00.350Z,1.801,25.52,0.0000\n";
         QCOMPARE(recorder.flushed, (QStringList{header, header + row, header + row + row}));
 
         // An endless run ends when its reader goes away.
@@ -435,7 +439,7 @@ private Q_SLOTS:
         // The board's traffic lines, each after the time, on standard error.
         Result r = ctl("--trace reg get 0x13");
         QCOMPARE(r.out, QString("0x22\n"));
-        const QString at = "2024-05-01T12:00:00.000Z ";
+        const QString at = "2024-05-01T12:00:00.250Z "; // after the power-up wait
         QVERIFY(r.err.startsWith(at + "I2C Write, Addr 0x19 => [ 0x13 ]\n" + at +
                                  "I2C Read,  Addr 0x19 <= [ 0xff ]\n" + at +
                                  "I2C Write, Addr 0x25 => [ 0x13 ]\n"));
@@ -611,7 +615,8 @@ private Q_SLOTS:
         QCOMPARE(ctl("status").err, NOT_POWERED);
         r = ctl("pvin on ; detect"); // EN is still high: the chip starts again
         QCOMPARE(r.out, QString("chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n"));
-        QCOMPARE(sleeps, QList<long>{250});
+        // Power-up waits of the two power-ons, then PVIN's.
+        QCOMPARE(sleeps, (QList<long>{250, 250, 250}));
 
         // Identification and refresh take 21 exchanges; the board goes away after
         // the first write that follows them.
@@ -620,6 +625,7 @@ private Q_SLOTS:
         QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB write: 19\n"));
         QCOMPARE(r.code, 2);
         bridge.replug();
+        bridge.setTimeoutWait(false); // the time-out's message, not its second
         bridge.stall(true);
         r = ctl("status");
         QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB read: 110\n"));
@@ -661,11 +667,13 @@ private Q_SLOTS:
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.readAllStandardOutput(), QByteArray("qm44xx-ctl " QM_VERSION "\n"));
         QCOMPARE(process.exitCode(), 0);
-        process.start(QM_CTL_BINARY, {"--simulate=QM4411", "power on; detect"});
+        // A fresh simulated board (EN low): the session runs and reports (no power-up
+        // wait in real time here).
+        process.start(QM_CTL_BINARY, {"--simulate=QM4411", "detect"});
         QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.readAllStandardOutput(),
-                 QByteArray("chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n"));
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+        QCOMPARE(process.readAllStandardError(), NOT_POWERED.toUtf8());
+        QCOMPARE(process.exitCode(), 2);
         process.start(QM_CTL_BINARY, {"--help"});
         QVERIFY(process.waitForFinished(10000));
         QVERIFY(process.readAllStandardOutput().startsWith("Usage: qm44xx-ctl [OPTION]..."));
