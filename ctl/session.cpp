@@ -80,7 +80,8 @@ MotherBoard &Session::board() {
 IvrDevice &Session::chip() {
     IvrDevice &device = *board().device;
     if (!identified) {
-        const ChipDescriptor found = device.identify_chip();
+        // The known models only: never the general call (see powerOnKnownChip).
+        const ChipDescriptor found = device.identify_known_chip();
         if (found.regulator_count == 0)
             throw CommandError{EXIT_BOARD, NOT_POWERED, std::string()};
         device.refresh();
@@ -133,7 +134,7 @@ void Session::power(const Command &command) {
         b.setEN(false);
         return;
     }
-    const ChipDescriptor found = b.setEN(true);
+    const ChipDescriptor found = b.powerOnKnownChip();
     if (found.regulator_count == 0)
         throw CommandError{EXIT_BOARD,
                            "IVR not powered: no known chip answered after EN went high (is "

@@ -77,6 +77,18 @@ void writeFile(const QString &path, const QByteArray &text) {
     file.write(text);
 }
 
+// The I2C addresses the bridge was asked to reach, each once, in order.
+QList<int> addressesReached(const SimulatedBridge &bridge) {
+    QList<int> addresses;
+    for (const std::vector<uint8_t> &report : bridge.reports()) {
+        const bool i2c =
+            report[1] == bridge::CMD_I2C_WRITE || report[1] == bridge::CMD_I2C_WRITE_READ;
+        if (i2c && !addresses.contains(report[3] >> 1))
+            addresses << (report[3] >> 1);
+    }
+    return addresses;
+}
+
 const QString OK_STATUS_CORE = "VIN undervoltage:  OK\n"
                                "VIN overvoltage:   OK\n"
                                "over-temperature:  OK\n";
@@ -630,6 +642,22 @@ private Q_SLOTS:
         r = ctl("status");
         QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB read: 110\n"));
         QCOMPARE(r.code, 2);
+    }
+
+    // The I2C general call (address 0x00) reaches every device on the bus: the
+    // tool identifies a chip by the five models' addresses only.
+    void nothingGoesToTheGeneralCall() {
+        SimulatedBridge &bridge = startSimulation("QM4422");
+        const QList<int> known = {0x19, 0x25, 0x2d, 0x0d, 0x11};
+        for (const char *script : {"pvin off ; power on", "detect", "status", "save -", "dump"}) {
+            bridge.clearTraffic();
+            const Result r = ctl(script);
+            QCOMPARE(r.code, 2);
+            QCOMPARE(addressesReached(bridge), known);
+        }
+        bridge.clearTraffic();
+        QCOMPARE(ctl("pvin on ; power on ; detect ; status ; save -").code, 0);
+        QCOMPARE(addressesReached(bridge), (QList<int>{0x19, 0x25}));
     }
 
     void commandsFromStandardInput() {
