@@ -108,6 +108,8 @@ void Session::verifyRegisters(const std::vector<uint8_t> &addresses) {
     for (uint8_t address : addresses) {
         const uint8_t read = device.read_register(address, true, false);
         const uint8_t expected = device.register_cache[address];
+        if (read == 0xFF && expected != 0xFF)
+            confirmChipAnswers(device);
         if (reg::isPageControl(address)) {
             const uint8_t bit = reg::PAGE_CONTROL_CACHED_BITS;
             if ((read & bit) != (expected & bit))
@@ -162,12 +164,13 @@ void Session::detect(const Command &) {
 void Session::confirmChipAnswers(IvrDevice &device) {
     // A bus where nothing answers reads all ones. The chip's ID tells a silent
     // chip from readings that really are at full scale.
-    if (device.read_register(reg::CHIP_ID, true, false) == activeChip.chip_id)
+    const uint8_t id = device.read_register(reg::CHIP_ID, true, false);
+    if (id == activeChip.chip_id)
         return;
     throw CommandError{EXIT_BOARD,
                        "the chip stopped answering: " + activeChip.chip_name + " at " +
-                           text::hex2(uint8_t(device.i2c_address)) +
-                           " reads 0xff (is EN high and PVIN on?)",
+                           text::hex2(uint8_t(device.i2c_address)) + " reads " + text::hex2(id) +
+                           " (is EN high and PVIN on?)",
                        std::string()};
 }
 
@@ -256,7 +259,10 @@ void Session::setSs(const Command &command) {
 
 void Session::regGet(const Command &command) {
     IvrDevice &device = chip();
-    out << text::hex2(device.read_register(uint8_t(command.address), true, true)) << '\n';
+    const uint8_t value = device.read_register(uint8_t(command.address), true, true);
+    if (value == 0xFF)
+        confirmChipAnswers(device);
+    out << text::hex2(value) << '\n';
 }
 
 void Session::regSet(const Command &command) {
@@ -281,6 +287,8 @@ void Session::dump(const Command &) {
         if (isReadable(uint16_t(address)))
             values[address] = device.read_register(uint8_t(address), true, false);
     }
+    if (values[reg::CHIP_ID] != activeChip.chip_id)
+        confirmChipAnswers(device);
     out << formatDump(values);
 }
 
@@ -288,6 +296,10 @@ void Session::save(const Command &command) {
     const std::string &file = command.file;
     IvrDevice &device = chip();
     device.refresh(); // the chip's settings as they are now
+    // A silent chip reads all ones, which no setting is: say so, rather than
+    // that a target is out of range.
+    if (device.register_cache[reg::CHIP_ID] != activeChip.chip_id)
+        confirmChipAnswers(device);
     const ChipSettings settings = settingsFromCache(device);
     const std::string unsavable = unsavableReason(settings);
     if (!unsavable.empty())

@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -174,6 +175,43 @@ private Q_SLOTS:
         std::ostringstream out2, err2;
         QCOMPARE(ctl::run({"set vout 1 0.9 --verify"}, in, out2, err2, fakeClock()), 0);
         QCOMPARE(bridge.chip().activePageRegister(1, 1), uint8_t(154));
+    }
+
+    // A chip that stops answering mid-session reads all ones: what reads it says
+    // so (exit 2) instead of showing 0xff as data or refusing the values read as
+    // out of range.
+    void aSilentChipIsNotReadAsData() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        QTemporaryDir dir;
+        const QString file = dir.filePath("bench.cfg");
+        // Commands typed one by one; the chip falls silent before the last one.
+        auto run = [&](const QStringList &lines, std::string &out) {
+            TypedLines typed(lines,
+                             [&](int line) { bridge.setChipSilent(line == lines.size() - 1); });
+            std::istream in(&typed);
+            std::ostringstream output, err;
+            const int code = ctl::run({}, in, output, err, fakeClock());
+            out = output.str();
+            return std::make_pair(code, QString::fromStdString(err.str()));
+        };
+        std::string out;
+        // A register that holds 0xff is shown as it is.
+        QCOMPARE(run({"power on", "reg set 0x41 0xff; reg get 0x41", ""}, out),
+                 std::make_pair(0, QString()));
+        QCOMPARE(out, std::string("0xff\n"));
+
+        const QString silent = "qm44xx-ctl: line 2: the chip stopped answering: QM4434 at 0x11 "
+                               "reads 0xff (is EN high and PVIN on?)\n";
+        // The enable bit of an all-ones read back would seem right to --verify.
+        for (const QString &command :
+             {QString("save -"), "save " + file, QString("dump"), QString("reg get 0x41"),
+              QString("reg get 0x13"), QString("set enable 1 on --verify")}) {
+            const auto result = run({"power on", command}, out);
+            QCOMPARE(result.second, silent);
+            QCOMPARE(result.first, 2);
+            QCOMPARE(out, std::string());
+        }
+        QVERIFY(!QFileInfo::exists(file));
     }
 };
 
