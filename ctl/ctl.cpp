@@ -31,6 +31,15 @@ int optionError(std::ostream &err, const std::string &message) {
     return EXIT_USAGE;
 }
 
+// Done when the output reached its reader, a failure with a message otherwise.
+int printed(std::ostream &out, std::ostream &err) {
+    if (out.flush())
+        return EXIT_DONE;
+    err << PROGRAM << "cannot write the output\n";
+    err.flush();
+    return EXIT_USAGE;
+}
+
 // One line of at most MAX_LINE_LENGTH characters; false at the end of input.
 bool readLine(std::istream &in, std::string &line, bool &tooLong) {
     line.clear();
@@ -166,11 +175,9 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
         } else if (argument == "--verify") {
             verify = true;
         } else if (argument == "--help" || argument == "-h") {
-            out << helpText() << std::flush;
-            return EXIT_DONE;
+            return printed(out << helpText(), err);
         } else if (argument == "--version" || argument == "-V") {
-            out << versionText() << std::flush;
-            return EXIT_DONE;
+            return printed(out << versionText(), err);
         } else {
             return optionError(err, "unknown option " + text::quoted(argument));
         }

@@ -56,7 +56,10 @@ void Session::execute(const Command &command) {
     } catch (const std::exception &e) {
         throw CommandError{EXIT_BOARD, command.name + ": " + e.what(), std::string()};
     }
-    out.flush();
+    // Output that did not reach its reader (a full disk, a closed pipe) is a
+    // failed command, whatever the command.
+    if (!out.flush())
+        throw fileError(command.name + ": cannot write the output");
 }
 
 std::string Session::timestamp() const {

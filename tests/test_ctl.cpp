@@ -12,7 +12,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <fstream>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -87,6 +91,36 @@ QList<int> addressesReached(const SimulatedBridge &bridge) {
             addresses << (report[3] >> 1);
     }
     return addresses;
+}
+
+// The program with its standard output on a pipe whose reader has gone, or
+// closed; SIGPIPE at its default, as a shell leaves it. Returns the wait status
+// and what the program wrote to standard error.
+int runProgram(const char *argument, bool closedPipe, QByteArray &err) {
+    int output[2], errors[2];
+    if (pipe(output) != 0 || pipe(errors) != 0)
+        return -1;
+    close(output[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
+        dup2(errors[1], STDERR_FILENO);
+        if (closedPipe)
+            dup2(output[1], STDOUT_FILENO);
+        else
+            close(STDOUT_FILENO);
+        execl(QM_CTL_BINARY, QM_CTL_BINARY, argument, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(output[1]);
+    close(errors[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) > 0;)
+        err.append(buffer, int(n));
+    close(errors[0]);
+    int status = -1;
+    waitpid(child, &status, 0);
+    return status;
 }
 
 const QString OK_STATUS_CORE = "VIN undervoltage:  OK\n"
@@ -644,6 +678,30 @@ private Q_SLOTS:
         QCOMPARE(r.code, 2);
     }
 
+    // A failed write to standard output fails the command that wrote.
+    void everyOutputWriteIsChecked() {
+        startSimulation("QM4434");
+        QCOMPARE(ctl("power on").code, 0);
+        const bool full = QFileInfo::exists("/dev/full");
+        for (const char *line :
+             {"save -", "dump", "status", "detect", "reg get 0x13", "telemetry --count 2 --csv"}) {
+            const QString command = line;
+            const QString name = command.section(' ', 0, command.startsWith("reg") ? 1 : 0);
+            const QString expected = "qm44xx-ctl: " + name + ": cannot write the output\n";
+            ClosingSink closing(0);
+            std::ostream closed(&closing);
+            std::ostringstream err;
+            QCOMPARE(runTo(command.split(' '), closed, err), 1);
+            QCOMPARE(QString::fromStdString(err.str()), expected);
+            if (!full)
+                continue;
+            std::ofstream deviceFull("/dev/full");
+            std::ostringstream fullErr;
+            QCOMPARE(runTo(command.split(' '), deviceFull, fullErr), 1);
+            QCOMPARE(QString::fromStdString(fullErr.str()), expected);
+        }
+    }
+
     // The I2C general call (address 0x00) reaches every device on the bus: the
     // tool identifies a chip by the five models' addresses only.
     void nothingGoesToTheGeneralCall() {
@@ -705,6 +763,24 @@ private Q_SLOTS:
         process.start(QM_CTL_BINARY, {"--help"});
         QVERIFY(process.waitForFinished(10000));
         QVERIFY(process.readAllStandardOutput().startsWith("Usage: qm44xx-ctl [OPTION]..."));
+
+        // Output that cannot be written ends the program with exit 1 and a
+        // message: a full device, a pipe whose reader went away (not death by
+        // SIGPIPE), a closed standard output.
+        process.setStandardOutputFile("/dev/full");
+        process.start(QM_CTL_BINARY, {"--version"});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.readAllStandardError(),
+                 QByteArray("qm44xx-ctl: cannot write the output\n"));
+        QCOMPARE(process.exitCode(), 1);
+        process.setStandardOutputFile(QString());
+        for (bool pipe : {true, false}) {
+            QByteArray err;
+            const int status = runProgram("--help", pipe, err);
+            QVERIFY2(WIFEXITED(status), qPrintable(QString::number(status)));
+            QCOMPARE(WEXITSTATUS(status), 1);
+            QCOMPARE(err, QByteArray("qm44xx-ctl: cannot write the output\n"));
+        }
         process.start(QM_CTL_BINARY, {"--simulate", "set", "vout", "1", "2"});
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 1);
