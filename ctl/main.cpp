@@ -9,9 +9,10 @@
 #include <vector>
 
 int main(int argc, char **argv) {
-    // A reader that went away is an error the tool reports (exit 1), not a
-    // signal that kills it mid-run.
+    // A reader that went away, or a file size limit, is an error the tool
+    // reports (exit 1), not a signal that kills it mid-run.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     // A standard stream closed by the caller must not be reused for the board's
     // node or a file: /dev/null stands in, opened so that writes to standard
     // output and error fail (and are reported) and standard input is empty.

@@ -1,6 +1,7 @@
 #include "ctl/session.h"
 
 #include "ctl/commands.h"
+#include "ctl/files.h"
 #include "ctl/output.h"
 #include "device/config_file.h"
 #include "device/ivr_device.h"
@@ -10,8 +11,6 @@
 #include "device/text.h"
 #include "link/motherboard.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <exception>
 #include <istream>
 #include <map>
@@ -307,38 +306,32 @@ void Session::save(const Command &command) {
     const std::string unsavable = unsavableReason(settings);
     if (!unsavable.empty())
         throw fileError("save: " + unsavable + "; set it with 'set vout' first");
-    const std::string text = formatConfig(settings);
+    const std::string contents = formatConfig(settings);
     if (file == "-") {
-        out << text;
+        out << contents;
         return;
     }
-    // Written to a temporary file and renamed: an old file is never left half
-    // overwritten.
-    QSaveFile saveFile(QFile::decodeName(file.c_str()));
-    if (!saveFile.open(QIODevice::WriteOnly) ||
-        saveFile.write(text.data(), qint64(text.size())) != qint64(text.size()) ||
-        !saveFile.commit())
-        throw fileError("save: cannot write " + file + ": " + saveFile.errorString().toStdString());
+    const std::string error = replaceFile(file, contents);
+    if (!error.empty())
+        throw fileError("save: cannot write " + file + ": " + error);
 }
 
 void Session::load(const Command &command) {
     const std::string &file = command.file;
-    std::string text;
+    std::string contents;
     if (file == "-") {
         if (!in)
             throw usageError("load", "standard input carries the commands; give a file name");
-        text = readLimited(*in);
+        contents = readLimited(*in);
     } else {
-        QFile input(QFile::decodeName(file.c_str()));
-        if (!input.open(QIODevice::ReadOnly))
-            throw fileError("load: cannot open " + file + ": " + input.errorString().toStdString());
-        const QByteArray bytes = input.read(qint64(MAX_CONFIG_SIZE) + 1);
-        if (input.error() != QFileDevice::NoError)
-            throw fileError("load: cannot read " + file + ": " + input.errorString().toStdString());
-        text = bytes.toStdString();
+        bool openFailed = false;
+        const std::string error = readRegularFile(file, MAX_CONFIG_SIZE + 1, contents, openFailed);
+        if (!error.empty())
+            throw fileError("load: cannot " + std::string(openFailed ? "open " : "read ") + file +
+                            ": " + error);
     }
     // Everything is checked before the first byte goes to the chip.
-    const ConfigParseResult parsed = parseConfig(text);
+    const ConfigParseResult parsed = parseConfig(contents);
     if (!parsed.ok())
         throw fileError("load: " + file + ": " + parsed.error);
     IvrDevice &device = chip();

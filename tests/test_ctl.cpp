@@ -9,12 +9,16 @@
 #include "link/bridge_protocol.h"
 #include "test_support.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,6 +83,29 @@ void writeFile(const QString &path, const QByteArray &text) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(text);
+}
+
+struct FileState {
+    QByteArray bytes;
+    mode_t mode = 0; // type and permission bits
+    uid_t owner = 0;
+    gid_t group = 0;
+    bool operator==(const FileState &o) const {
+        return bytes == o.bytes && mode == o.mode && owner == o.owner && group == o.group;
+    }
+};
+FileState fileState(const QString &path) {
+    FileState state;
+    struct stat st;
+    if (lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return state;
+    state.mode = st.st_mode;
+    state.owner = st.st_uid;
+    state.group = st.st_gid;
+    QFile file(path);
+    if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
+        state.bytes = file.readAll();
+    return state;
 }
 
 // The I2C addresses the bridge was asked to reach, each once, in order.
@@ -676,6 +703,126 @@ private Q_SLOTS:
         r = ctl("status");
         QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB read: 110\n"));
         QCOMPARE(r.code, 2);
+    }
+
+    // save completes (written, flushed, checked, renamed) or fails with exit 1
+    // and the old file as it was, byte for byte.
+    void saveIsWholeOrNothing() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("bench.cfg");
+        const QByteArray old = "# an older file, not to be lost\n";
+        writeFile(path, old);
+        QVERIFY(chmod(QFile::encodeName(path), 0640) == 0);
+        const FileState before = fileState(path);
+        startSimulation("QM4434");
+        QCOMPARE(ctl("power on").code, 0);
+
+        // No room for the new text: writes past 64 bytes fail (EFBIG), as on a
+        // full disk.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved;
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        Result r = ctl({"save", path});
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(r.err, "qm44xx-ctl: save: cannot write " + path + ": File too large\n");
+        QCOMPARE(r.code, 1);
+        QVERIFY(fileState(path) == before);
+        const auto entries = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(dir.path()).entryList(entries), QStringList{"bench.cfg"});
+
+        // With room it is replaced whole and keeps its permission bits, and for
+        // root its owner and group.
+        const bool root = geteuid() == 0;
+        if (root)
+            QVERIFY(chown(QFile::encodeName(path), 12345, 12346) == 0);
+        r = ctl({"save", path});
+        QCOMPARE(r.err + r.out, QString());
+        QCOMPARE(r.code, 0);
+        const FileState after = fileState(path);
+        QVERIFY(after.bytes.startsWith("# QM44xxC regulator settings"));
+        QVERIFY(after.bytes.endsWith("[VR3]\nenable = off\nvout = 0.7505\ndvs = 3.9\nss = 3.9\n"));
+        QCOMPARE(after.mode, mode_t(S_IFREG | 0640));
+        QCOMPARE(after.owner, root ? uid_t(12345) : before.owner);
+        QCOMPARE(after.group, root ? gid_t(12346) : before.group);
+
+        // Through a symbolic link, the file it names is written; the link stays.
+        const QString link = dir.filePath("link.cfg");
+        QVERIFY(symlink("bench.cfg", QFile::encodeName(link)) == 0);
+        writeFile(path, old);
+        QCOMPARE(ctl({"save", link}).code, 0);
+        QVERIFY(S_ISLNK(fileState(link).mode));
+        QCOMPARE(fileState(path).bytes, after.bytes);
+        // A new file gets what the umask leaves.
+        const mode_t mask = umask(027);
+        QCOMPARE(ctl({"save", dir.filePath("new.cfg")}).code, 0);
+        umask(mask);
+        QCOMPARE(fileState(dir.filePath("new.cfg")).mode, mode_t(S_IFREG | 0640));
+        QCOMPARE(QDir(dir.path()).entryList(entries),
+                 (QStringList{"bench.cfg", "link.cfg", "new.cfg"}));
+
+        if (!root)
+            return;
+        // A user who may write the directory, but cannot give the new file the
+        // old one's owner, is refused, and the file stays as it was.
+        QVERIFY(chmod(QFile::encodeName(dir.path()), 0777) == 0);
+        QVERIFY(chown(QFile::encodeName(path), 0, 0) == 0);
+        QVERIFY(chmod(QFile::encodeName(path), 0666) == 0);
+        const FileState owned = fileState(path);
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(3);
+            const Result refused = ctl({"save", path});
+            const QString expected = "qm44xx-ctl: save: cannot write " + path +
+                                     ": its owner and group (0:0) cannot be kept: Operation not "
+                                     "permitted\n";
+            if (refused.code == 1 && refused.err == expected)
+                _exit(0);
+            std::fprintf(stderr, "exit %d: %s", refused.code, qPrintable(refused.err));
+            _exit(1);
+        }
+        int status = -1;
+        waitpid(child, &status, 0);
+        QCOMPARE(status, 0);
+        QVERIFY(fileState(path) == owned);
+        QCOMPARE(QDir(dir.path()).entryList(entries),
+                 (QStringList{"bench.cfg", "link.cfg", "new.cfg"}));
+    }
+
+    // Only regular files are saved over or loaded; '-' stays standard output
+    // and input.
+    void specialFilesAreRefused() {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("fifo");
+        QVERIFY(mkfifo(QFile::encodeName(fifo), 0644) == 0);
+        // As root a copy of /dev/null: a fault must not replace the machine's own.
+        QString device = "/dev/null";
+        if (geteuid() == 0) {
+            device = dir.filePath("null");
+            QVERIFY(mknod(QFile::encodeName(device), S_IFCHR | 0666, makedev(1, 3)) == 0);
+        }
+        startSimulation("QM4434");
+        QCOMPARE(ctl("power on").code, 0);
+        const QStringList paths = {fifo, device, dir.path()};
+        const QStringList kinds = {"a FIFO", "a device", "a directory"};
+        for (int i = 0; i < paths.size(); ++i) {
+            const FileState before = fileState(paths[i]);
+            Result r = ctl({"save", paths[i]});
+            QCOMPARE(r.err, "qm44xx-ctl: save: cannot write " + paths[i] +
+                                ": not a regular file (" + kinds[i] + ")\n");
+            QCOMPARE(r.code, 1);
+            // A FIFO without a writer would block an open for reading.
+            r = ctl({"load", paths[i]});
+            QCOMPARE(r.err, "qm44xx-ctl: load: cannot read " + paths[i] + ": not a regular file (" +
+                                kinds[i] + ")\n");
+            QCOMPARE(r.code, 1);
+            QVERIFY(fileState(paths[i]) == before);
+        }
+        const auto entries = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(dir.path()).entryList(entries).size(), device == "/dev/null" ? 1 : 2);
     }
 
     // A failed write to standard output fails the command that wrote.
