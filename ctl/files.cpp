@@ -142,7 +142,12 @@ std::string replaceFile(const std::string &file, const std::string &text) {
 std::string readRegularFile(const std::string &file, size_t limit, std::string &text,
                             bool &openFailed) {
     openFailed = false;
-    // Non-blocking: opening a FIFO that has no writer must not wait for one.
+    // Anything but a regular file is refused before it is opened (opening a
+    // device can act on it); the file opened is checked again, and opened
+    // without blocking, as a FIFO put in its place must not wait for a writer.
+    struct stat named;
+    if (::stat(file.c_str(), &named) == 0 && !S_ISREG(named.st_mode))
+        return notRegular(named.st_mode);
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         openFailed = true;

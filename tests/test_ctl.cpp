@@ -798,16 +798,20 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString fifo = dir.filePath("fifo");
         QVERIFY(mkfifo(QFile::encodeName(fifo), 0644) == 0);
-        // As root a copy of /dev/null: a fault must not replace the machine's own.
-        QString device = "/dev/null";
-        if (geteuid() == 0) {
-            device = dir.filePath("null");
-            QVERIFY(mknod(QFile::encodeName(device), S_IFCHR | 0666, makedev(1, 3)) == 0);
-        }
+        // As root a copy of /dev/null, so that a fault cannot replace the machine's
+        // own (left out where root may not make device nodes).
+        const QString copy = dir.filePath("null");
+        const bool made =
+            geteuid() == 0 && mknod(QFile::encodeName(copy), S_IFCHR | 0666, makedev(1, 3)) == 0;
+        const QString device = made ? copy : geteuid() == 0 ? QString() : "/dev/null";
         startSimulation("QM4434");
         QCOMPARE(ctl("power on").code, 0);
-        const QStringList paths = {fifo, device, dir.path()};
-        const QStringList kinds = {"a FIFO", "a device", "a directory"};
+        QStringList paths = {fifo, dir.path()};
+        QStringList kinds = {"a FIFO", "a directory"};
+        if (!device.isEmpty()) {
+            paths << device;
+            kinds << "a device";
+        }
         for (int i = 0; i < paths.size(); ++i) {
             const FileState before = fileState(paths[i]);
             Result r = ctl({"save", paths[i]});
@@ -822,7 +826,7 @@ private Q_SLOTS:
             QVERIFY(fileState(paths[i]) == before);
         }
         const auto entries = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-        QCOMPARE(QDir(dir.path()).entryList(entries).size(), device == "/dev/null" ? 1 : 2);
+        QCOMPARE(QDir(dir.path()).entryList(entries).size(), made ? 2 : 1);
     }
 
     // A failed write to standard output fails the command that wrote.
