@@ -14,11 +14,11 @@ ParseResult failure(const std::string &command, const std::string &message) {
     return result;
 }
 
-// Takes "--verify" out of the words; true when it was there.
-bool takeVerify(std::vector<std::string> &words) {
+// Takes every "--verify" (or "--json") out of the words; true when it was there.
+bool takeOption(std::vector<std::string> &words, const std::string &option) {
     bool found = false;
     for (auto it = words.begin(); it != words.end();) {
-        if (*it == "--verify") {
+        if (*it == option) {
             found = true;
             it = words.erase(it);
         } else {
@@ -136,9 +136,9 @@ ParseResult parseCommand(const std::vector<std::string> &words) {
     bool verify = false;
     if (entry->words.size() == 1) {
         if (entry->verify != VerifyOption::None)
-            verify = takeVerify(args);
+            verify = takeOption(args, "--verify");
     } else {
-        verify = takeVerify(args);
+        verify = takeOption(args, "--verify");
         if (args.empty())
             return failure(verb, "expects " + alternatives(family));
         entry = nullptr;
@@ -155,6 +155,7 @@ ParseResult parseCommand(const std::vector<std::string> &words) {
     command.entry = entry;
     command.name = entry->name();
     command.verify = verify;
+    command.json = entry->json && takeOption(args, "--json");
     if (verify && entry->verify == VerifyOption::Refused)
         return failure(command.name, "--verify applies to writes only");
     const std::string error = entry->parse(args, command);

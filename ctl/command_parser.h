@@ -27,6 +27,8 @@ struct Command {
     int code = 0; // DAC code, rate code or register value
     int address = 0;
     bool verify = false;
+    bool json = false;  // one JSON object per line instead of text
+    bool check = false; // status: a FAIL flag fails the command
     TelemetryOptions telemetry;
     std::string file; // "-" for standard input or output
 };

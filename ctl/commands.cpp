@@ -27,6 +27,18 @@ std::string noArguments(const std::vector<std::string> &args, Command &) {
     return args.empty() ? std::string() : "takes no arguments, got " + text::quoted(args[0]);
 }
 
+std::string statusOptions(const std::vector<std::string> &args, Command &command) {
+    for (const std::string &arg : args) {
+        if (arg == "--check")
+            command.check = true;
+        else if (arg.size() > 1 && arg[0] == '-')
+            return "unknown option " + text::quoted(arg);
+        else
+            return "takes no arguments, got " + text::quoted(arg);
+    }
+    return std::string();
+}
+
 std::string telemetryOptions(const std::vector<std::string> &args, Command &command) {
     TelemetryOptions &options = command.telemetry;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -73,6 +85,8 @@ std::string telemetryOptions(const std::vector<std::string> &args, Command &comm
             return option + ": " + what + ", got " + text::quoted(value);
         *target = parsed;
     }
+    if (options.csv && command.json)
+        return "--csv and --json exclude each other";
     return std::string();
 }
 
@@ -192,28 +206,47 @@ using V = VerifyOption;
 
 const std::vector<CommandEntry> &commandTable() {
     static const std::vector<CommandEntry> table = {
+        {{"list"},
+         "",
+         V::None,
+         true,
+         {"every bridge connected, one per line: path, serial number,",
+          "manufacturer and product, tab-separated; opens none"},
+         noArguments,
+         &Session::list},
         {{"power"},
          "on|off",
          V::None,
+         false,
          {"raise EN, then identify the chip and read its settings;", "or lower EN"},
          onOff,
          &Session::power},
-        {{"pvin"}, "on|off", V::None, {"switch the board's input supply"}, onOff, &Session::pvin},
+        {{"pvin"},
+         "on|off",
+         V::None,
+         false,
+         {"switch the board's input supply"},
+         onOff,
+         &Session::pvin},
         {{"detect"},
          "",
          V::None,
+         true,
          {"identify the chip without touching EN: model, I2C address,", "chip ID, regulator count"},
          noArguments,
          &Session::detect},
         {{"status"},
-         "",
+         "[--check]",
          V::None,
-         {"fault flags of the chip and of each regulator:", "OK, WARN or FAIL"},
-         noArguments,
+         true,
+         {"fault flags of the chip and of each regulator:",
+          "OK, WARN or FAIL; --check: exit 3 when one is FAIL"},
+         statusOptions,
          &Session::status},
         {{"telemetry"},
          "[--interval MS] [--count N] [--average N] [--csv]",
          V::None,
+         true,
          {"VIN, die temperature and each output voltage; N samples",
           "(default 1, 0 = until interrupted) MS apart (default 250),",
           "each the mean of --average readings; --csv: a header row,",
@@ -223,14 +256,22 @@ const std::vector<CommandEntry> &commandTable() {
         {{"set", "vout"},
          "VR VOLTS",
          V::Taken,
+         false,
          {"output target, 0.5 to 1.202 V in steps of 4.1 mV (a value",
           "between steps takes the step below)"},
          voutSetting,
          &Session::setVout},
-        {{"set", "enable"}, "VR on|off", V::Taken, {}, enableSetting, &Session::setEnable},
+        {{"set", "enable"},
+         "VR on|off",
+         V::Taken,
+         false,
+         {"switch a regulator on or off"},
+         enableSetting,
+         &Session::setEnable},
         {{"set", "dvs"},
          "VR RATE",
          V::Taken,
+         false,
          {"DVS rate: 0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246 492",
           "984 1968 3936 7872 15744 (mV/us), or its code 0 to 15"},
          dvsSetting,
@@ -238,6 +279,7 @@ const std::vector<CommandEntry> &commandTable() {
         {{"set", "ss"},
          "VR RATE",
          V::Taken,
+         false,
          {"soft-start rate, as for dvs; also sets the current-limit",
           "code (rate code - 2, within 0 to 10)"},
          ssSetting,
@@ -245,30 +287,35 @@ const std::vector<CommandEntry> &commandTable() {
         {{"reg", "get"},
          "ADDR",
          V::Refused,
+         false,
          {"read one register (0x13 or 19)"},
          registerRead,
          &Session::regGet},
         {{"reg", "set"},
          "ADDR VALUE",
          V::Taken,
+         false,
          {"write one register; a page register is followed by the", "update trigger"},
          registerWrite,
          &Session::regSet},
         {{"dump"},
          "",
          V::None,
+         true,
          {"every readable register as a table"},
          noArguments,
          &Session::dump},
         {{"save"},
          "FILE",
          V::None,
+         false,
          {"write the regulators' settings to FILE (- for standard", "output)"},
          fileName,
          &Session::save},
         {{"load"},
          "FILE",
          V::Taken,
+         false,
          {"check FILE completely, then apply it (- for standard input)"},
          fileName,
          &Session::load},
@@ -292,7 +339,8 @@ std::string CommandEntry::synopsis() const {
 }
 
 std::string CommandEntry::usage() const {
-    return verify == VerifyOption::Taken ? synopsis() + " [--verify]" : synopsis();
+    return synopsis() + (json ? " [--json]" : "") +
+           (verify == VerifyOption::Taken ? " [--verify]" : "");
 }
 
 } // namespace ctl

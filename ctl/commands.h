@@ -26,6 +26,9 @@ struct CommandEntry {
     std::vector<std::string> words;
     std::string arguments; // "VR VOLTS", as in the synopsis
     VerifyOption verify;
+    // Whether "--json", anywhere among the arguments, sets Command::json (the
+    // command then prints one JSON object per line).
+    bool json;
     std::vector<std::string> help; // lines of --help beside the synopsis
     // Fills command from the arguments (the words after the command's own,
     // without "--verify" where it is taken); returns "" or what is wrong.
@@ -34,7 +37,7 @@ struct CommandEntry {
 
     std::string name() const;     // "set vout"
     std::string synopsis() const; // "set vout VR VOLTS"
-    std::string usage() const;    // "set vout VR VOLTS [--verify]"
+    std::string usage() const;    // "set vout VR VOLTS [--verify]", "detect [--json]"
 };
 
 // In the order of --help.

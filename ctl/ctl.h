@@ -1,6 +1,9 @@
 // The entry point of qm44xx-ctl as a function: arguments (without the program
 // name), an input stream for commands or "load -", output and error streams;
-// returns the exit code (0 done, 1 usage or file error, 2 board or link error).
+// returns the exit code (0 done, 1 usage or file error, 2 board or link error,
+// 3 a FAIL flag found by status --check). inputIsTerminal: commands typed at a
+// terminal get a hint and a prompt on the error stream, and an error does not
+// end the run.
 #pragma once
 
 #include "ctl/session.h"
@@ -12,7 +15,7 @@
 namespace ctl {
 
 int run(const std::vector<std::string> &arguments, std::istream &in, std::ostream &out,
-        std::ostream &err, const Clock &clock = systemClock());
+        std::ostream &err, const Clock &clock = systemClock(), bool inputIsTerminal = false);
 
 std::string helpText();
 std::string versionText();

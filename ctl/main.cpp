@@ -21,5 +21,6 @@ int main(int argc, char **argv) {
             return 1;
     }
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return ctl::run(arguments, std::cin, std::cout, std::cerr);
+    return ctl::run(arguments, std::cin, std::cout, std::cerr, systemClock(),
+                    isatty(STDIN_FILENO) == 1);
 }

@@ -27,6 +27,27 @@ std::string formatStatus(uint8_t core, const std::vector<uint8_t> &regulatorStat
     return shown;
 }
 
+std::string formatBridge(const hid::DeviceInfo &bridge) {
+    std::string shown;
+    for (const std::string *field :
+         {&bridge.path, &bridge.serialNumber, &bridge.manufacturer, &bridge.product}) {
+        if (!shown.empty())
+            shown += '\t';
+        for (char c : *field)
+            shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+    }
+    return shown + "\n";
+}
+
+std::string failedFlags(uint8_t core, const std::vector<uint8_t> &regulatorStatus) {
+    std::string failed;
+    for (const StatusFlag &flag : decodeStatus(core, regulatorStatus)) {
+        if (flag.level == StatusLevel::Fail)
+            failed += (failed.empty() ? "" : ", ") + flag.name;
+    }
+    return failed;
+}
+
 std::string formatDump(const std::map<int, uint8_t> &values) {
     static const char digits[] = "0123456789abcdef";
     std::string shown = "   "; // the digits stand over the second digit of each byte, as in i2cdump

@@ -3,6 +3,7 @@
 
 #include "device/chip_table.h"
 #include "device/telemetry_format.h"
+#include "link/hid_backend.h"
 
 #include <cstdint>
 #include <map>
@@ -23,5 +24,14 @@ std::string formatStatus(uint8_t coreStatus, const std::vector<uint8_t> &regulat
 // An i2cdump-like table: a header of column digits, then one row per block of
 // 16 addresses that holds a value; "--" where the map has none.
 std::string formatDump(const std::map<int, uint8_t> &values);
+
+// One bridge of "list": "PATH<tab>SERIAL<tab>MANUFACTURER<tab>PRODUCT\n". A
+// control character inside a string (a tab, a line end) shows as '?', so that
+// the line keeps its four fields.
+std::string formatBridge(const hid::DeviceInfo &bridge);
+
+// The worst of the status flags, for status --check: "" when none is FAIL,
+// else the failed indicators' names: "VIN undervoltage, VR1 short circuit".
+std::string failedFlags(uint8_t coreStatus, const std::vector<uint8_t> &regulatorStatus);
 
 } // namespace ctl

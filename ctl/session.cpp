@@ -2,6 +2,7 @@
 
 #include "ctl/commands.h"
 #include "ctl/files.h"
+#include "ctl/json_output.h"
 #include "ctl/output.h"
 #include "device/config_file.h"
 #include "device/ivr_device.h"
@@ -9,7 +10,9 @@
 #include "device/regulator.h"
 #include "device/settings.h"
 #include "device/text.h"
+#include "link/link_errors.h"
 #include "link/motherboard.h"
+#include "link/pic.h"
 
 #include <exception>
 #include <istream>
@@ -21,6 +24,9 @@ namespace ctl {
 namespace {
 const char *const NOT_POWERED =
     "IVR not powered: no known chip answers (run 'power on' first; is PVIN on?)";
+
+// The start of the texts of a failed exchange with the bridge.
+const std::string LINK_FAILURE = "Error during USB ";
 
 CommandError usageError(const std::string &command, const std::string &message) {
     return {EXIT_USAGE, command + ": " + message, usageOf(command)};
@@ -40,9 +46,9 @@ std::string readLimited(std::istream &in) {
 }
 } // namespace
 
-Session::Session(std::ostream &out, std::ostream &err, const Clock &clock, bool trace,
-                 bool verifyAll, std::istream *in)
-    : out(out), err(err), clock(clock), trace(trace), verifyAll(verifyAll), in(in) {}
+Session::Session(std::ostream &out, std::ostream &err, const Clock &clock,
+                 const SessionOptions &options, std::istream *in)
+    : out(out), err(err), clock(clock), options(options), in(in) {}
 
 Session::~Session() = default;
 
@@ -50,8 +56,14 @@ void Session::execute(const Command &command) {
     try {
         (this->*command.entry->run)(command);
     } catch (const std::string &text) {
+        // A link that failed is not used again: the next command opens the
+        // board anew (at a prompt, after it was plugged in again).
+        if (text.compare(0, LINK_FAILURE.size(), LINK_FAILURE) == 0) {
+            motherBoard.reset();
+            identified = false;
+        }
         // The link's and the device model's own texts.
-        throw CommandError{EXIT_BOARD, text, std::string()};
+        throw CommandError{EXIT_BOARD, text, std::string(), linkErrorHint(text)};
     } catch (const std::exception &e) {
         throw CommandError{EXIT_BOARD, command.name + ": " + e.what(), std::string()};
     }
@@ -65,11 +77,15 @@ std::string Session::timestamp() const {
     return clock.now().toUTC().toString(Qt::ISODateWithMs).toStdString();
 }
 
+bool Session::json(const Command &command) const {
+    return command.json || (options.jsonAll && !command.telemetry.csv);
+}
+
 MotherBoard &Session::board() {
     if (!motherBoard) {
-        motherBoard = std::make_unique<MotherBoard>();
+        motherBoard = std::make_unique<MotherBoard>(nullptr, options.devicePath);
         motherBoard->setClock(clock);
-        if (trace) {
+        if (options.trace) {
             QObject::connect(motherBoard.get(), &MotherBoard::logMessage,
                              [this](const QString &line) {
                                  err << timestamp() << ' ' << line.toStdString() << std::endl;
@@ -130,6 +146,12 @@ void Session::verifyRegisters(const std::vector<uint8_t> &addresses) {
     }
 }
 
+void Session::list(const Command &command) {
+    // Listed, not opened: a board in use by another program is listed too.
+    for (const hid::DeviceInfo &bridge : listBridges())
+        out << (json(command) ? bridgeJson(bridge) + "\n" : formatBridge(bridge));
+}
+
 void Session::power(const Command &command) {
     const bool on = command.on;
     MotherBoard &b = board();
@@ -157,10 +179,10 @@ void Session::pvin(const Command &command) {
         clock.sleep(MotherBoard::POWER_UP_DELAY_MS);
 }
 
-void Session::detect(const Command &) {
+void Session::detect(const Command &command) {
     identified = false;
     chip();
-    out << formatDetect(activeChip);
+    out << (json(command) ? detectJson(activeChip) + "\n" : formatDetect(activeChip));
 }
 
 void Session::confirmChipAnswers(IvrDevice &device) {
@@ -176,7 +198,7 @@ void Session::confirmChipAnswers(IvrDevice &device) {
                        std::string()};
 }
 
-void Session::status(const Command &) {
+void Session::status(const Command &command) {
     IvrDevice &device = chip();
     const uint8_t core = device.read_core_status();
     std::vector<uint8_t> regulators;
@@ -187,22 +209,52 @@ void Session::status(const Command &) {
     }
     if (allOnes)
         confirmChipAnswers(device);
-    out << formatStatus(core, regulators);
+    out << (json(command) ? statusJson(core, regulators) + "\n" : formatStatus(core, regulators));
+    const std::string failed = command.check ? failedFlags(core, regulators) : std::string();
+    if (!failed.empty()) {
+        out.flush();
+        throw CommandError{EXIT_FAULT, "status: FAIL: " + failed, std::string()};
+    }
+}
+
+void Session::waitForSample(QDateTime &start, long long &slot, long intervalMs) {
+    const QDateTime now = clock.now();
+    qint64 elapsed = start.msecsTo(now);
+    const qint64 due = slot * intervalMs;
+    if (elapsed - due >= intervalMs) {
+        // A whole interval late (a stopped process, a suspended machine): the
+        // samples missed are given up rather than taken in a burst.
+        slot = elapsed / intervalMs;
+        return;
+    }
+    if (due - elapsed > intervalMs) {
+        // The clock went back: the schedule starts again from now.
+        start = now.addMSecs(intervalMs - due);
+        elapsed = due - intervalMs;
+    }
+    if (due > elapsed)
+        clock.sleep(long(due - elapsed));
 }
 
 void Session::telemetry(const Command &command) {
-    const TelemetryOptions &options = command.telemetry;
+    const TelemetryOptions &asked = command.telemetry;
+    const bool asJson = json(command);
     IvrDevice &device = chip();
     const std::vector<int> pages = regulator::populatedPages(activeChip.regulator_count);
-    if (options.csv)
+    if (asked.csv)
         out << telemetryCsvHeader(int(pages.size())) << std::endl;
-    for (long i = 0; options.count == 0 || i < options.count; ++i) {
-        if (i > 0 && options.intervalMs > 0)
-            clock.sleep(options.intervalMs);
+    // Sample i is due at start + i * interval, however long the readings take.
+    QDateTime start;
+    long long slot = 0;
+    for (long i = 0; asked.count == 0 || i < asked.count; ++i) {
+        if (i == 0)
+            start = clock.now();
+        else if (asked.intervalMs > 0)
+            waitForSample(start, ++slot, asked.intervalMs);
         TelemetrySample sample;
         sample.time = timestamp();
         sample.vout.assign(pages.size(), 0.0);
-        for (long k = 0; k < options.average; ++k) {
+        for (long k = 0; k < asked.average; ++k) {
             sample.vin += device.read_vin();
             sample.temperature += device.read_temperature();
             for (size_t p = 0; p < pages.size(); ++p)
@@ -211,12 +263,15 @@ void Session::telemetry(const Command &command) {
                 device.register_cache[reg::TEMPERATURE] == 0xFF)
                 confirmChipAnswers(device);
         }
-        const double n = double(options.average);
+        const double n = double(asked.average);
         sample.vin /= n;
         sample.temperature /= n;
         for (double &volts : sample.vout)
             volts /= n;
-        out << (options.csv ? telemetryCsvRow(sample) : telemetryLine(sample)) << std::endl;
+        out << (asJson      ? telemetryJson(sample)
+                : asked.csv ? telemetryCsvRow(sample)
+                            : telemetryLine(sample))
+            << std::endl;
         // A reader that went away must not keep an endless run going.
         if (!out)
             throw fileError("telemetry: cannot write the output");
@@ -225,7 +280,7 @@ void Session::telemetry(const Command &command) {
 
 void Session::commitSetting(const Command &command, uint8_t touched) {
     chip().commit();
-    if (command.verify || verifyAll)
+    if (command.verify || options.verifyAll)
         verifyRegisters({touched});
 }
 
@@ -278,11 +333,11 @@ void Session::regSet(const Command &command) {
     // Sent even when the cache already holds the value: a raw write is a write.
     device.dirty_flags[address] = 1;
     device.commit();
-    if (command.verify || verifyAll)
+    if (command.verify || options.verifyAll)
         verifyRegisters({address});
 }
 
-void Session::dump(const Command &) {
+void Session::dump(const Command &command) {
     IvrDevice &device = chip();
     std::map<int, uint8_t> values;
     for (int address = 0; address < 256; ++address) {
@@ -291,7 +346,7 @@ void Session::dump(const Command &) {
     }
     if (values[reg::CHIP_ID] != activeChip.chip_id)
         confirmChipAnswers(device);
-    out << formatDump(values);
+    out << (json(command) ? dumpJson(values) + "\n" : formatDump(values));
 }
 
 void Session::save(const Command &command) {
@@ -342,7 +397,7 @@ void Session::load(const Command &command) {
 
     const std::vector<uint8_t> touched = applySettings(device, parsed.config);
     device.commit();
-    if (command.verify || verifyAll)
+    if (command.verify || options.verifyAll)
         verifyRegisters(touched);
 }
 

@@ -12,6 +12,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class IvrDevice;
@@ -22,13 +23,28 @@ namespace ctl {
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_USAGE = 1; // usage or file error
 constexpr int EXIT_BOARD = 2; // board or link error
+constexpr int EXIT_FAULT = 3; // status --check found a FAIL flag
 
 // A failed command: its exit code, the message and, for usage errors, the
-// command's usage lines.
+// command's usage lines; for a link error, a line that says what its number
+// means (link/link_errors.h).
 struct CommandError {
-    int exitCode = EXIT_BOARD;
+    CommandError(int exitCode, std::string message, std::string usage = std::string(),
+                 std::string hint = std::string())
+        : exitCode(exitCode), message(std::move(message)), usage(std::move(usage)),
+          hint(std::move(hint)) {}
+    int exitCode;
     std::string message;
     std::string usage;
+    std::string hint;
+};
+
+// The options that hold for every command of a run.
+struct SessionOptions {
+    bool trace = false;     // every board transaction to the error stream
+    bool verifyAll = false; // as --verify on every write
+    bool jsonAll = false;   // as --json on every command that takes it (not telemetry --csv)
+    std::string devicePath; // the bridge to open; "": the first one listed
 };
 
 class Session {
@@ -36,7 +52,7 @@ public:
     // in: where "load -" reads, or nullptr when standard input carries the
     // commands themselves. clock: the time of --trace and telemetry, and every
     // wait (the board's power-up wait too).
-    Session(std::ostream &out, std::ostream &err, const Clock &clock, bool trace, bool verifyAll,
+    Session(std::ostream &out, std::ostream &err, const Clock &clock, const SessionOptions &options,
             std::istream *in);
     ~Session();
 
@@ -44,6 +60,7 @@ public:
     void execute(const Command &command);
 
     // The commands, as the command table runs them.
+    void list(const Command &command);
     void power(const Command &command);
     void pvin(const Command &command);
     void detect(const Command &command);
@@ -66,6 +83,9 @@ private:
     void verifyRegisters(const std::vector<uint8_t> &addresses);
     void confirmChipAnswers(IvrDevice &device);
     std::string timestamp() const;
+    bool json(const Command &command) const;
+    // Waits until the next sample of a telemetry run is due.
+    void waitForSample(QDateTime &start, long long &slot, long intervalMs);
     // Commits a set command's change, then reads back the register it touched
     // when asked to.
     void commitSetting(const Command &command, uint8_t touched);
@@ -73,8 +93,7 @@ private:
     std::ostream &out;
     std::ostream &err;
     Clock clock;
-    bool trace;
-    bool verifyAll;
+    SessionOptions options;
     std::istream *in;
     std::unique_ptr<MotherBoard> motherBoard;
     bool identified = false;

@@ -33,8 +33,8 @@ bool sameWords(const std::vector<Word> &a, const std::vector<Word> &b) {
 
 bool sameCommand(const Command &a, const Command &b) {
     return a.name == b.name && a.on == b.on && a.regulator == b.regulator && a.code == b.code &&
-           a.address == b.address && a.verify == b.verify &&
-           a.telemetry.intervalMs == b.telemetry.intervalMs &&
+           a.address == b.address && a.verify == b.verify && a.json == b.json &&
+           a.check == b.check && a.telemetry.intervalMs == b.telemetry.intervalMs &&
            a.telemetry.count == b.telemetry.count && a.telemetry.average == b.telemetry.average &&
            a.telemetry.csv == b.telemetry.csv && a.file == b.file;
 }
