@@ -82,6 +82,8 @@ int SimulatedBridge::receive(const uint8_t *report, size_t length, int &error) {
     if (length == size_t(bridge::REPORT_SIZE) && report[0] == 0)
         handle(report);
     countReport();
+    if (reportHook)
+        reportHook();
     return int(length);
 }
 

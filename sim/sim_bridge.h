@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,9 @@ public:
     // Whether a read that finds no answer waits out its time-out (on, as a real
     // bridge) or reports the time-out at once (off, for fuzzing and soak runs).
     void setTimeoutWait(bool on) { timeoutWait = on; }
+    // Called after each report the bridge takes, so that a test's clock can
+    // advance as the board is used (an exchange that takes time).
+    void setReportHook(std::function<void()> hook) { reportHook = std::move(hook); }
 
     // Traffic: every output report received, in order (recording can be turned
     // off for long runs).
@@ -120,6 +124,7 @@ private:
     bool lateAnswers = false;
     bool answerReplaced = false;
     std::vector<uint8_t> replacement;
+    std::function<void()> reportHook;
     int answerLength = -1;
     std::chrono::milliseconds answerDelay{0};
     int openError = 0;

@@ -3,6 +3,8 @@
 #include "ctl/command_parser.h"
 #include "ctl/ctl.h"
 #include "ctl/encoding.h"
+#include "ctl/json_output.h"
+#include "ctl/output.h"
 #include "device/conversions.h"
 #include "device/register_map.h"
 #include "device/text.h"
@@ -10,11 +12,15 @@
 #include "test_support.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -150,6 +156,24 @@ int runProgram(const char *argument, bool closedPipe, QByteArray &err) {
     return status;
 }
 
+// The report of a write-read of this register (the telemetry's readings).
+bool readsRegister(const std::vector<uint8_t> &report, uint8_t address) {
+    return report[1] == bridge::CMD_I2C_WRITE_READ && report[4] == address;
+}
+
+// Each line a JSON object as QJsonDocument reads it, written back compactly:
+// what the tool wrote is valid JSON, one object per line.
+QStringList jsonLines(const QString &text) {
+    QStringList lines;
+    for (const QString &line : text.split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        lines << (document.isObject() ? QString::fromUtf8(document.toJson(QJsonDocument::Compact))
+                                      : "not an object: " + error.errorString());
+    }
+    return lines;
+}
+
 const QString OK_STATUS_CORE = "VIN undervoltage:  OK\n"
                                "VIN overvoltage:   OK\n"
                                "over-temperature:  OK\n";
@@ -247,21 +271,32 @@ private Q_SLOTS:
     void helpLayout() {
         const QString help = QString::fromStdString(ctl::helpText());
         const QString pad(22, ' ');
-        QVERIFY(
-            help.contains("\nCommands:\n  power on|off        raise EN, then identify the chip and "
-                          "read its settings;\n" +
-                          pad + "or lower EN\n  pvin on|off         switch"));
+        QVERIFY(help.contains("\nCommands:\n  list                every bridge connected, one per "
+                              "line: path, serial number,\n" +
+                              pad +
+                              "manufacturer and product, tab-separated; opens none\n  power on|off "
+                              "       raise EN, then identify the chip and read its settings;\n" +
+                              pad + "or lower EN\n  pvin on|off         switch"));
         QVERIFY(help.contains("\n  telemetry [--interval MS] [--count N] [--average N] [--csv]\n" +
                               pad + "VIN, die temperature"));
-        QVERIFY(help.contains("between steps takes the step below)\n  set enable VR on|off\n  set "
-                              "dvs VR RATE     DVS rate"));
+        // A synopsis too long to have its help beside it has it on the next line,
+        // and help2man needs that line to tell the command from the next one.
+        QVERIFY(help.contains("between steps takes the step below)\n  set enable VR on|off\n" +
+                              pad +
+                              "switch a regulator on or off\n  set dvs VR RATE     DVS rate"));
+        QVERIFY(help.contains("\n  status [--check]    fault flags"));
         QVERIFY(help.contains("\n  reg set ADDR VALUE  write one register;"));
+        QVERIFY(help.endsWith(
+            "(- for standard input)\nset, reg set and load accept --verify. VR is "
+            "1 to 3 (or VR1 to VR3).\nlist, detect, status, telemetry and dump accept --json:\none "
+            "JSON object per line instead of text.\n\nThe chip answers only while EN is high: "
+            "on a fresh board start with 'power on'.\nCommands that need the "
+            "chip identify it by themselves when EN is already high.\n\nExit "
+            "status: 0 done, 1 usage or file error, 2 board or link error, 3 a FAIL\nflag found by "
+            "status --check.\n"));
+        QVERIFY(help.contains("\n  --device PATH       use the bridge at PATH"));
         QVERIFY(
-            help.endsWith("(- for standard input)\nset, reg set and load accept --verify. VR is "
-                          "1 to 3 (or VR1 to VR3).\n\nThe chip answers only while EN is high: "
-                          "on a fresh board start with 'power on'.\nCommands that need the "
-                          "chip identify it by themselves when EN is already high.\n\nExit "
-                          "status: 0 done, 1 usage or file error, 2 board or link error.\n"));
+            help.contains("\n  --json              as --json on every command that takes it\n"));
     }
 
     void badArgumentsGiveUsage_data() {
@@ -277,7 +312,7 @@ private Q_SLOTS:
                                  "       qm44xx-ctl set dvs VR RATE [--verify]\n" +
                                  "       qm44xx-ctl set ss VR RATE [--verify]\n";
         const QString telemetry =
-            u + "telemetry [--interval MS] [--count N] [--average N] [--csv]\n";
+            u + "telemetry [--interval MS] [--count N] [--average N] [--csv] [--json]\n";
         const QString byteText = "must be a byte, 0x00 to 0xff or 0 to 255, got ";
         const QString tryHelp = "Try 'qm44xx-ctl --help' for more information.\n";
         auto row = [](const char *command, const QString &message, const QString &usage) {
@@ -286,9 +321,16 @@ private Q_SLOTS:
         row("power", "power: expects on or off", u + "power on|off\n");
         row("power up", "power: expects on or off, got 'up'", u + "power on|off\n");
         row("pvin on off", "pvin: expects one argument", u + "pvin on|off\n");
-        row("detect now", "detect: takes no arguments, got 'now'", u + "detect\n");
-        row("status -v", "status: takes no arguments, got '-v'", u + "status\n");
-        row("dump all", "dump: takes no arguments, got 'all'", u + "dump\n");
+        row("detect now", "detect: takes no arguments, got 'now'", u + "detect [--json]\n");
+        row("detect --check", "detect: takes no arguments, got '--check'", u + "detect [--json]\n");
+        row("status -v", "status: unknown option '-v'", u + "status [--check] [--json]\n");
+        row("status --json all", "status: takes no arguments, got 'all'",
+            u + "status [--check] [--json]\n");
+        row("dump all", "dump: takes no arguments, got 'all'", u + "dump [--json]\n");
+        row("list /dev/hidraw0", "list: takes no arguments, got '/dev/hidraw0'",
+            u + "list [--json]\n");
+        row("telemetry --json --csv", "telemetry: --csv and --json exclude each other", telemetry);
+        row("power on --json", "power: expects one argument", u + "power on|off\n");
         row("telemetry --count", "telemetry: --count needs a value", telemetry);
         row("telemetry --interval -5",
             "telemetry: --interval: MS must be a whole number of milliseconds from 0 to 3600000, "
@@ -329,8 +371,13 @@ private Q_SLOTS:
         row("save", "save: expects a file name", u + "save FILE\n");
         row("save a b", "save: expects one file name", u + "save FILE\n");
         row("load --force x.cfg", "load: unknown option '--force'", u + "load FILE [--verify]\n");
-        row("frobnicate", "unknown command 'frobnicate'", "");
+        row("frobnicate", "unknown command 'frobnicate'", tryHelp);
         row("--bogus", "unknown option '--bogus'", tryHelp);
+        row("--device=", "--device needs a path", tryHelp);
+        row("--device=/dev/hidraw1 --device /dev/hidraw2",
+            "--device given twice (one board per run)", tryHelp);
+        // Only a model's name after --simulate is taken as the model.
+        row("--simulate QM9", "unknown command 'QM9'", tryHelp);
         row("--simulate=QM9",
             "Unknown chip model \"QM9\" for --simulate (known: QM4411, QM4422, QM4423, QM4433, "
             "QM4434)",
@@ -678,7 +725,10 @@ private Q_SLOTS:
         SimulatedBridge &bridge = startSimulation("QM4434");
         bridge.refuseOpen(13);
         QCOMPARE(ctl("power on").err,
-                 QString("qm44xx-ctl: Error opening motherboard USB connection: 13\n"));
+                 QString("qm44xx-ctl: Error opening motherboard USB connection: 13\n"
+                         "qm44xx-ctl: (Permission denied) only root may open the bridge's node: "
+                         "install the udev rule 70-qm44xx-bridge.rules and plug the board in "
+                         "again (see \"Installing on Linux\" in the README)\n"));
         bridge.refuseOpen(0);
 
         r = ctl("pvin off ; power on");
@@ -695,13 +745,15 @@ private Q_SLOTS:
         // the first write that follows them.
         bridge.unplugAfterReports(22);
         r = ctl("set vout 1 0.9");
-        QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB write: 19\n"));
+        QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB write: 19\n"
+                                "qm44xx-ctl: (No such device)\n"));
         QCOMPARE(r.code, 2);
         bridge.replug();
         bridge.setTimeoutWait(false); // the time-out's message, not its second
         bridge.stall(true);
         r = ctl("status");
-        QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB read: 110\n"));
+        QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB read: 110\n"
+                                "qm44xx-ctl: (Connection timed out)\n"));
         QCOMPARE(r.code, 2);
     }
 
@@ -898,6 +950,275 @@ private Q_SLOTS:
         QCOMPARE(r.out + r.err, QString());
     }
 
+    // list shows every bridge, one per line, and opens none: boards that refuse
+    // every open are listed all the same.
+    void listShowsEveryBridgeAndOpensNone() {
+        Result r = ctl("list");
+        QCOMPARE(r.out + r.err, QString());
+        QCOMPARE(r.code, 0);
+        QCOMPARE(ctl("--json list").out, QString());
+
+        addSimulation("QM4434");
+        addSimulation("QM4422");
+        addSimulation("QM4411");
+        for (SimulatedBridge *board : simulations())
+            board->refuseOpen(EACCES);
+        const QString product = "Microchip Technology Inc.\tQM44xxC evaluation board (simulated ";
+        r = ctl("list ; detect");
+        QCOMPARE(r.out, "sim:QM4434\tSIM0001\t" + product + "QM4434)\n" +
+                            "sim:QM4422-2\tSIM0002\t" + product + "QM4422)\n" +
+                            "sim:QM4411-3\tSIM0003\t" + product + "QM4411)\n");
+        QVERIFY(r.err.startsWith("qm44xx-ctl: Error opening motherboard USB connection: 13\n"));
+        QCOMPARE(r.code, 2);
+
+        r = ctl("list --json");
+        const QString first =
+            "{\"manufacturer\":\"Microchip Technology Inc.\",\"path\":\"sim:QM4434\","
+            "\"product\":\"QM44xxC evaluation board (simulated QM4434)\","
+            "\"serial\":\"SIM0001\"}";
+        QCOMPARE(r.out.section('\n', 0, 0), first);
+        QCOMPARE(r.out.count('\n'), 3);
+        QCOMPARE(jsonLines(r.out).join('\n') + '\n', r.out);
+        for (SimulatedBridge *board : simulations())
+            QVERIFY(board->reports().empty());
+
+        // Strings from a device keep the line's four fields.
+        hid::DeviceInfo odd;
+        odd.path = "/dev/hidraw7";
+        odd.product = "two\tfields\nand a line";
+        QCOMPARE(ctl::formatBridge(odd), std::string("/dev/hidraw7\t\t\ttwo?fields?and a line\n"));
+        QCOMPARE(ctl::bridgeJson(odd),
+                 std::string("{\"manufacturer\":\"\",\"path\":\"/dev/hidraw7\","
+                             "\"product\":\"two\\tfields\\nand a line\","
+                             "\"serial\":\"\"}"));
+    }
+
+    // --device opens the bridge at that path; without it, the first one listed.
+    void deviceChoosesTheBoard() {
+        Result r = ctl("--simulate=QM4434 --simulate QM4422 --device sim:QM4422-2 power on ; "
+                       "detect ; set enable 1 on ; set vout 1 0.9");
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.out, QString("chip: QM4422\naddress: 0x25\nid: 0x22\nregulators: 2\n"));
+        QCOMPARE(r.code, 0);
+        const std::vector<SimulatedBridge *> boards = simulations();
+        QCOMPARE(boards.size(), size_t(2));
+        QCOMPARE(QString::fromStdString(simulationPath(*boards[1])), QString("sim:QM4422-2"));
+        QVERIFY(boards[0]->reports().empty() && !boards[0]->en());
+        QVERIFY(boards[1]->en());
+        QCOMPARE(busWrites(*boards[1]).mid(0, 2), (QStringList{"25: 40 08", "25: 0f 01"}));
+        QCOMPARE(int(boards[1]->chip().activePageRegister(1, 1)), 154);
+
+        // Later runs on the same two boards: the first one, then the second by path.
+        r = ctl("detect");
+        QCOMPARE(r.err, NOT_POWERED);
+        QCOMPARE(r.code, 2);
+        QCOMPARE(ctl("--device=sim:QM4422-2 telemetry").out,
+                 QString("VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V\n"));
+        QVERIFY(!boards[0]->en());
+
+        r = ctl("--device sim:QM4433 detect");
+        QCOMPARE(r.err, QString("qm44xx-ctl: Motherboard not found: sim:QM4433\n"));
+        QCOMPARE(r.code, 2);
+    }
+
+    void jsonOutput() {
+        startSimulation("QM4422");
+        Result r = ctl("--json power on ; set enable 1 on ; set vout 1 0.9 ; detect ; status ; "
+                       "telemetry --count 2 --interval 100 ; dump ; telemetry --csv");
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+        const QString at = "\"time\":\"2024-05-01T12:00:00.";
+        const QString sample = "{\"temperature_c\":28.64," + at +
+                               "%1Z\",\"vin_v\":1.801,"
+                               "\"vr1_v\":0.8981,\"vr2_v\":0}\n";
+        QCOMPARE(r.out,
+                 "{\"address\":37,\"chip\":\"QM4422\",\"id\":34,\"regulators\":2}\n"
+                 "{\"over_temperature\":\"OK\",\"overall\":\"OK\",\"vin_overvoltage\":\"OK\","
+                 "\"vin_undervoltage\":\"OK\",\"vr1_overvoltage\":\"OK\",\"vr1_short_circuit\":"
+                 "\"OK\",\"vr1_undervoltage\":\"OK\",\"vr2_overvoltage\":\"OK\","
+                 "\"vr2_short_circuit\":\"OK\",\"vr2_undervoltage\":\"OK\"}\n" +
+                     sample.arg(250) + sample.arg(350) +
+                     "{\"registers\":{\"0x00\":0,\"0x01\":179,\"0x02\":125,\"0x03\":154,\"0x04\":0,"
+                     "\"0x05\":0,\"0x06\":0,\"0x07\":0,\"0x08\":0,\"0x10\":81,\"0x11\":77,"
+                     "\"0x12\":1,\"0x13\":34,\"0x40\":8,\"0x41\":154,\"0x42\":19,\"0x43\":3,"
+                     "\"0x80\":0,\"0x81\":0,\"0x82\":0,\"0x83\":0,\"0xc0\":0,\"0xc1\":118,"
+                     "\"0xc2\":19,\"0xc3\":3}}\n"
+                     // --csv given to the command outweighs --json given to them all.
+                     "time,vin_v,temperature_c,vr1_v,vr2_v\n"
+                     "2024-05-01T12:00:00.350Z,1.801,28.64,0.8981,0.0000\n");
+        const QStringList objects = jsonLines(r.out.section("time,", 0, 0));
+        QCOMPARE(objects.join('\n') + '\n', r.out.section("time,", 0, 0));
+        QCOMPARE(QJsonDocument::fromJson(objects[2].toUtf8()).object()["vin_v"].toDouble(), 1.801);
+
+        // --json on one command only; a failing flag, the worst of them all.
+        SimulatedChip &chip = simulation()->chip();
+        chip.setPageFault(1, true, false, false);
+        chip.setAmbient(110);
+        r = ctl("detect ; status --json ; detect --json");
+        QCOMPARE(r.out, "chip: QM4422\naddress: 0x25\nid: 0x22\nregulators: 2\n"
+                        "{\"over_temperature\":\"WARN\",\"overall\":\"WARN\",\"vin_overvoltage\":"
+                        "\"OK\",\"vin_undervoltage\":\"OK\",\"vr1_overvoltage\":\"WARN\","
+                        "\"vr1_short_circuit\":\"OK\",\"vr1_undervoltage\":\"OK\","
+                        "\"vr2_overvoltage\":\"OK\",\"vr2_short_circuit\":\"OK\","
+                        "\"vr2_undervoltage\":\"OK\"}\n"
+                        "{\"address\":37,\"chip\":\"QM4422\",\"id\":34,\"regulators\":2}\n");
+        chip.setPageFault(1, false, false, true);
+        QVERIFY(ctl("--json status").out.contains("\"overall\":\"FAIL\""));
+        // Text and keys of the indicators.
+        QCOMPARE(ctl::jsonKey("VR3 short circuit"), std::string("vr3_short_circuit"));
+        QCOMPARE(ctl::jsonKey("over-temperature"), std::string("over_temperature"));
+    }
+
+    // status --check fails (exit 3) when an indicator is FAIL, after showing
+    // them all; a warning passes; plain status always exits 0.
+    void statusCheckFailsOnAFailFlag() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        QCOMPARE(ctl("power on ; set enable 1 on ; set enable 3 on").code, 0);
+        Result r = ctl("status --check");
+        QCOMPARE(r.out, OK_STATUS_CORE + okStatus(1) + okStatus(2) + okStatus(3));
+        QCOMPARE(r.code, 0);
+        SimulatedChip &chip = bridge.chip();
+        chip.setAmbient(110);
+        chip.setPageFault(1, true, false, false);
+        r = ctl("status --check");
+        QCOMPARE(r.out.count("WARN"), 2);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.code, 0);
+
+        chip.setInputVoltage(1.55);
+        chip.setPageFault(3, false, false, true);
+        r = ctl("status --check ; power off");
+        QCOMPARE(r.out, QString("VIN undervoltage:  FAIL\nVIN overvoltage:   OK\n"
+                                "over-temperature:  WARN\nVR1 overvoltage:   WARN\n"
+                                "VR1 undervoltage:  OK\nVR1 short circuit: OK\n") +
+                            okStatus(2) +
+                            "VR3 overvoltage:   OK\nVR3 undervoltage:  WARN\n"
+                            "VR3 short circuit: FAIL\n");
+        QCOMPARE(r.err, QString("qm44xx-ctl: status: FAIL: VIN undervoltage, VR3 short circuit\n"));
+        QCOMPARE(r.code, 3);
+        QVERIFY(bridge.en()); // the run stopped before power off
+
+        r = ctl("status");
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QString());
+        r = ctl({"--json", "--"}, "status\nstatus --check\nstatus\n");
+        QCOMPARE(r.out.count("\"overall\":\"FAIL\""), 2);
+        QCOMPARE(r.err, QString("qm44xx-ctl: line 2: status: FAIL: VIN undervoltage, VR3 short "
+                                "circuit\n"));
+        QCOMPARE(r.code, 3);
+    }
+
+    // Sample i is taken at start + i * interval: the time the readings take
+    // comes off the wait, so it does not add up; a run that falls a whole
+    // interval behind gives up the samples it missed rather than catching up.
+    void telemetryKeepsItsPace() {
+        SimulatedBridge &bridge = startSimulation("QM4411");
+        QCOMPARE(ctl("power on").code, 0);
+        // Every exchange with the board takes 3 ms; the VIN read of sample
+        // number jumpAt (from 1) takes jump ms more.
+        int vinReads = 0, jumpAt = 0;
+        qint64 jump = 0;
+        bridge.setReportHook([&] {
+            const bool vin = readsRegister(bridge.reports().back(), reg::VIN);
+            vinReads += vin;
+            clock = clock.addMSecs(vin && vinReads == jumpAt ? 3 + jump : 3);
+        });
+        // The rows' times, in ms after the first one.
+        auto offsets = [](const QString &csv) {
+            QList<qint64> list;
+            QDateTime first;
+            for (const QString &row : csv.split('\n', Qt::SkipEmptyParts).mid(1)) {
+                const QDateTime t =
+                    QDateTime::fromString(row.section(',', 0, 0), Qt::ISODateWithMs);
+                if (!first.isValid())
+                    first = t;
+                list << first.msecsTo(t);
+            }
+            return list;
+        };
+        auto steps = [](qint64 from, int count, qint64 step) {
+            QList<qint64> list;
+            for (int i = 0; i < count; ++i)
+                list << from + i * step;
+            return list;
+        };
+
+        // 51 samples at 100 ms take 5 s: three readings of 3 ms, then a wait of 91 ms.
+        sleeps.clear();
+        Result r = ctl("telemetry --csv --count 51 --interval 100");
+        QCOMPARE(r.code, 0);
+        QCOMPARE(offsets(r.out), steps(0, 51, 100));
+        QCOMPARE(sleeps, QList<long>(QVector<long>(50, 91).toList()));
+        const QDateTime lastRow = QDateTime::fromString(
+            r.out.section('\n', -2, -2).section(',', 0, 0), Qt::ISODateWithMs);
+        QCOMPARE(lastRow.msecsTo(clock), qint64(9));
+        sleeps.clear();
+        r = ctl("telemetry --csv --count 4 --interval 100 --average 4");
+        QCOMPARE(offsets(r.out), steps(0, 4, 100));
+        QCOMPARE(sleeps, (QList<long>{64, 64, 64})); // 100 - 4 x 9
+
+        // Readings slower than the interval: no waits, no burst.
+        bridge.setReportHook([&] { clock = clock.addMSecs(40); });
+        sleeps.clear();
+        r = ctl("telemetry --csv --count 7 --interval 100");
+        QCOMPARE(offsets(r.out), steps(0, 7, 120));
+        QVERIFY(sleeps.isEmpty());
+        bridge.setReportHook([&] {
+            const bool vin = readsRegister(bridge.reports().back(), reg::VIN);
+            vinReads += vin;
+            clock = clock.addMSecs(vin && vinReads == jumpAt ? 3 + jump : 3);
+        });
+
+        // An hour stopped during the third sample: the fourth comes at once, the
+        // ones after it on the schedule again.
+        vinReads = 0;
+        jumpAt = 3;
+        jump = 3600000;
+        sleeps.clear();
+        r = ctl("telemetry --csv --count 6 --interval 100");
+        QCOMPARE(offsets(r.out), (QList<qint64>{0, 100, 200, 3600209, 3600300, 3600400}));
+        QCOMPARE(sleeps, (QList<long>{91, 91, 82, 91}));
+        // The clock set back an hour: one interval's wait, then a new schedule.
+        vinReads = 0;
+        jump = -3600000;
+        sleeps.clear();
+        r = ctl("telemetry --csv --count 5 --interval 100");
+        QCOMPARE(offsets(r.out), (QList<qint64>{0, 100, 200, 309 - 3600000, 409 - 3600000}));
+        QCOMPARE(sleeps, (QList<long>{91, 91, 100, 91}));
+        bridge.setReportHook(nullptr);
+    }
+
+    // At a terminal each line gets a prompt, and an error does not end the run.
+    void promptAtATerminal() {
+        startSimulation("QM4411");
+        const QString hint =
+            "Type commands, one or more per line (such as: power on; detect; status),\n"
+            "and Ctrl-D to end; 'qm44xx-ctl --help' lists them.\n";
+        const QString prompt = "qm44xx-ctl> ";
+        std::istringstream in("staus\npower on; detect\n" + std::string(5000, 'x') +
+                              " tail\nreg get 0x13\n");
+        std::ostringstream out, err;
+        QCOMPARE(ctl::run({}, in, out, err, fakeClock(), true), 0);
+        QCOMPARE(QString::fromStdString(out.str()),
+                 QString("chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n0x11\n"));
+        QCOMPARE(QString::fromStdString(err.str()),
+                 hint + prompt + "qm44xx-ctl: line 1: unknown command 'staus'\n" +
+                     "Try 'qm44xx-ctl --help' for more information.\n" + prompt + prompt +
+                     "qm44xx-ctl: line 3: longer than 4096 characters\n" + prompt + prompt + "\n");
+        // The exit code is the last line's.
+        std::istringstream failing("status\nset vout 1 2\n");
+        std::ostringstream out2, err2;
+        QCOMPARE(ctl::run({"--simulate=QM4411", "--"}, failing, out2, err2, fakeClock(), true), 1);
+        QCOMPARE(QString::fromStdString(out2.str()), QString());
+        QVERIFY(QString::fromStdString(err2.str()).endsWith(prompt + "\n"));
+
+        // --simulate MODEL, and --simulate followed by a command.
+        QCOMPARE(ctl("--simulate QM4423 power on ; detect").out,
+                 QString("chip: QM4423\naddress: 0x2d\nid: 0x23\nregulators: 2\n"));
+        QCOMPARE(ctl("--simulate power on ; detect").out.section('\n', 0, 0),
+                 QString("chip: QM4434"));
+    }
+
     void programEntry() {
         QProcess process;
         process.start(QM_CTL_BINARY, {"--version"});
@@ -935,6 +1256,48 @@ private Q_SLOTS:
         process.start(QM_CTL_BINARY, {"--simulate", "set", "vout", "1", "2"});
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 1);
+
+        // Standard input a terminal: the hint and a prompt for each line, until
+        // Ctrl-D. Standard output and error share one pipe here.
+        const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+        const QByteArray node = ptsname(terminal);
+        int output[2];
+        QVERIFY(pipe(output) == 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            const int typed = open(node.constData(), O_RDWR);
+            dup2(typed, STDIN_FILENO);
+            dup2(output[1], STDOUT_FILENO);
+            dup2(output[1], STDERR_FILENO);
+            execl(QM_CTL_BINARY, QM_CTL_BINARY, "--simulate", "--simulate", "QM4411",
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        close(output[1]);
+        QCOMPARE(write(terminal, "list\n\x04", 6), ssize_t(6));
+        QByteArray shown;
+        char buffer[4096];
+        pollfd ready{output[0], POLLIN, 0};
+        // Bounded: a program still waiting after ten seconds has missed the Ctrl-D.
+        while (poll(&ready, 1, 10000) == 1) {
+            const ssize_t n = read(output[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            shown.append(buffer, int(n));
+        }
+        kill(child, SIGKILL); // nothing left to end unless it hangs
+        close(output[0]);
+        close(terminal);
+        int status = -1;
+        waitpid(child, &status, 0);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const QByteArray board = "Microchip Technology Inc.\tQM44xxC evaluation board (simulated ";
+        QCOMPARE(shown, "Type commands, one or more per line (such as: power on; detect; status),\n"
+                        "and Ctrl-D to end; 'qm44xx-ctl --help' lists them.\nqm44xx-ctl> "
+                        "sim:QM4434\tSIM0001\t" +
+                            board + "QM4434)\nsim:QM4411-2\tSIM0002\t" + board +
+                            "QM4411)\nqm44xx-ctl> \n");
     }
 };
 

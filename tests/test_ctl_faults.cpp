@@ -60,9 +60,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("error");
-        const QString write19 = "qm44xx-ctl: Error during USB write: 19\n";
-        const QString read19 = "qm44xx-ctl: Error during USB read: 19\n";
-        const QString read110 = "qm44xx-ctl: Error during USB read: 110\n";
+        // The link's text, then what its number means.
+        const QString gone = "qm44xx-ctl: (No such device)\n";
+        const QString timedOut = "qm44xx-ctl: (Connection timed out)\n";
+        const QString write19 = "qm44xx-ctl: Error during USB write: 19\n" + gone;
+        const QString read19 = "qm44xx-ctl: Error during USB read: 19\n" + gone;
+        const QString read110 = "qm44xx-ctl: Error during USB read: 110\n" + timedOut;
         QTest::newRow("power-on, unplugged") << "power-on"
                                              << "unplug" << 2 << read19;
         QTest::newRow("power-on, stalled") << "power-on"
@@ -78,7 +81,8 @@ private Q_SLOTS:
                                           << "stall" << 2 << read110;
         QTest::newRow("polling, short answer")
             << "polling"
-            << "short" << 2 << "qm44xx-ctl: Error during USB read: 5\n";
+            << "short" << 2
+            << "qm44xx-ctl: Error during USB read: 5\nqm44xx-ctl: (Input/output error)\n";
         QTest::newRow("polling, empty answer") << "polling"
                                                << "empty" << 2 << read110;
         QTest::newRow("polling, chip silent")
@@ -93,14 +97,14 @@ private Q_SLOTS:
                "high and PVIN on?)\n";
         QTest::newRow("commit, unplugged")
             << "commit"
-            << "unplug" << 2 << "qm44xx-ctl: line 2: Error during USB write: 19\n";
+            << "unplug" << 2 << "qm44xx-ctl: line 2: Error during USB write: 19\n" + gone;
         // Writes need no answer: the stall shows at the next read.
         QTest::newRow("commit, stalled")
             << "commit"
-            << "stall" << 2 << "qm44xx-ctl: line 3: Error during USB read: 110\n";
+            << "stall" << 2 << "qm44xx-ctl: line 3: Error during USB read: 110\n" + timedOut;
         QTest::newRow("close, unplugged")
             << "close"
-            << "unplug" << 2 << "qm44xx-ctl: line 2: Error during USB write: 19\n";
+            << "unplug" << 2 << "qm44xx-ctl: line 2: Error during USB write: 19\n" + gone;
         QTest::newRow("close, stalled") << "close"
                                         << "stall" << 0 << "";
     }
@@ -159,6 +163,28 @@ private Q_SLOTS:
             QVERIFY(out.str().find("VIN 1.801 V") != std::string::npos);
     }
 
+    // At a terminal a link failure is reported and the next line read; the
+    // failed link is let go, so that the board, plugged in again, is opened anew.
+    void aFailureAtThePromptLeavesTheNextLine() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        TypedLines typed({"power on", "status", "detect", "detect"}, [&](int line) {
+            if (line == 1)
+                bridge.unplug();
+            if (line == 3)
+                bridge.replug();
+        });
+        std::istream in(&typed);
+        std::ostringstream out, err;
+        QCOMPARE(ctl::run({}, in, out, err, fakeClock(), true), 0);
+        const QString prompt = "qm44xx-ctl> ";
+        QCOMPARE(QString::fromStdString(err.str()).section('\n', 2),
+                 prompt + prompt + "qm44xx-ctl: line 2: Error during USB write: 19\n" +
+                     "qm44xx-ctl: (No such device)\n" + prompt +
+                     "qm44xx-ctl: line 3: Motherboard not found\n" + prompt + prompt + "\n");
+        QCOMPARE(QString::fromStdString(out.str()),
+                 QString("chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n"));
+    }
+
     // A set whose trigger was lost is reported, and repeating it in a new run
     // puts it in effect: what the chip reads back is what is in effect.
     void aFailedSetIsReportedAndCanBeRepeated() {
@@ -169,7 +195,7 @@ private Q_SLOTS:
         bridge.unplugAfterReports(1 + 1 + 8 + 1);
         QCOMPARE(ctl::run({"power on; set vout 1 0.9"}, in, out, err, fakeClock()), 2);
         QCOMPARE(QString::fromStdString(err.str()),
-                 QString("qm44xx-ctl: Error during USB write: 19\n"));
+                 QString("qm44xx-ctl: Error during USB write: 19\nqm44xx-ctl: (No such device)\n"));
         QCOMPARE(bridge.chip().activePageRegister(1, 1), uint8_t(118));
         bridge.replug();
         std::ostringstream out2, err2;

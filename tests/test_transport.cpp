@@ -1,6 +1,7 @@
 // The USB HID transport over the simulated bridge: exact report bytes, the
 // normalised answer, bounded waits, refused payloads, error texts and the trace;
 // the bridges listed, and a board chosen by its path.
+#include "link/link_errors.h"
 #include "link/motherboard.h"
 #include "link/pic.h"
 #include "stdout_capture.h"
@@ -256,6 +257,41 @@ private Q_SLOTS:
         QCOMPARE(thrown([&] { pic.writeEN(0); }), QString("Error during USB write: 19"));
         bridge.replug();
         QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+    }
+
+    // The line under a link error: what its number means, and for a node only
+    // root may open, the udev rule; nothing for the other texts.
+    void linkErrorsAreExplained() {
+        const QString rule = "only root may open the bridge's node: install the udev rule "
+                             "70-qm44xx-bridge.rules and plug the board in again (see \"Installing "
+                             "on Linux\" in the README)";
+        const QList<QPair<QString, QString>> cases = {
+            {"Error opening motherboard USB connection: 13", "(Permission denied) " + rule},
+            {"Error opening motherboard USB connection: 1", "(Operation not permitted) " + rule},
+            {"Error opening motherboard USB connection: 2", "(No such file or directory)"},
+            {"Error during USB read: 110", "(Connection timed out)"},
+            {"Error during USB read: 19", "(No such device)"},
+            {"Error during USB read: 5", "(Input/output error)"},
+            {"Error during USB write: 19", "(No such device)"},
+            {"Error during USB write: 13", "(Permission denied)"},
+            {"Error during USB write: 99999", "(Unknown error 99999)"},
+            {"Error during USB write: ", ""},
+            {"Error during USB write: 19 ", ""},
+            {"Error during USB write: -5", ""},
+            {"Error during USB write: 1234567", ""},
+            {"line 2: Error during USB write: 19", ""},
+            {"Motherboard not found", ""},
+            {"Motherboard not found: /dev/hidraw13", ""},
+            {"board /dev/hidraw0 is in use by qm44xx-panel (pid 13)", ""},
+        };
+        for (const auto &c : cases)
+            QCOMPARE(QString::fromStdString(linkErrorHint(c.first.toStdString())), c.second);
+        // The texts the transport throws are the ones explained.
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        bridge.refuseOpen(EACCES);
+        const QString refused = thrown([] { PIC pic(nullptr, false); });
+        QCOMPARE(QString::fromStdString(linkErrorHint(refused.toStdString())),
+                 "(Permission denied) " + rule);
     }
 
     // Regression (found by fuzz_device_operations): the answer to a write-read
