@@ -46,13 +46,14 @@ expect() {
     fi
 }
 
-commands=(detect dump load power pvin reg save set status telemetry)
+commands=(detect dump list load power pvin reg save set status telemetry)
 models=(QM4411 QM4422 QM4423 QM4433 QM4434)
 rates=(0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246 492 984 1968 3936 7872 15744)
 
 # Options come before the first command only; --simulate takes a model.
 expect "" "${commands[@]}"
-expect "--" --simulate --simulate= --trace --verify --help --version
+expect "--" --simulate --simulate= --device --device= --json --trace --verify --help --version
+expect "--j" --json
 expect "--t" --trace
 expect "--simulate=" "${models[@]}"
 expect "--simulate=QM443" QM4433 QM4434
@@ -62,13 +63,47 @@ expect "--simulate=QM4411 --verify " "${commands[@]}"
 expect "power on --" # no options after a command
 expect "--help " # nothing follows --help
 
+# --device PATH: the paths of the bridges that the program's own "list" shows,
+# asked with the --simulate options typed before (a stand-in program here).
+qm44xx-ctl() {
+    echo "$*" >>"$asked"
+    [[ ${*: -1} == list ]] || return 1
+    printf '/dev/hidraw3\t0001\tMicrochip\tboard\n/dev/hidraw12\t\t\t\n'
+    [[ $* == *--simulate* ]] && printf 'sim:QM4434\tSIM0001\tM\tQM44xxC\nsim:QM4422-2\tSIM0002\tM\tQ\n'
+    return 0
+}
+asked=$(mktemp)
+expect "--device " /dev/hidraw3 /dev/hidraw12
+expect "--device /dev/hidraw1" /dev/hidraw12
+expect "--device=/dev/h" /dev/hidraw3 /dev/hidraw12
+expect "--simulate --simulate QM4422 --device " /dev/hidraw3 /dev/hidraw12 sim:QM4434 sim:QM4422-2
+# bash replaces the word after its last ':' (a break in COMP_WORDBREAKS)
+expect "--simulate=QM4434 --device sim:QM4422" QM4422-2
+expect "--device /dev/hidraw3 --" --simulate --simulate= --device --device= --json --trace \
+    --verify --help --version
+expect "--device /dev/hidraw3 " "${commands[@]}"
+expect "--device=/dev/hidraw3 st" status
+want=$'list\nlist\nlist\n--simulate --simulate QM4422 list\n--simulate=QM4434 list'
+[[ $(cat "$asked") == "$want" ]] || {
+    echo "the program was asked: [$(cat "$asked")], not [$want]" >&2
+    failures=$((failures + 1))
+}
+rm -f "$asked"
+unset -f qm44xx-ctl
+
 # Each command's own words.
 expect "power " on off
 expect "pvin of" off
 expect "power on " # one argument only
-expect "status " # status takes none
-expect "telemetry " --interval --count --average --csv
+expect "status " --check --json
+expect "status --check " --json
+expect "status --json --check " # nothing left
+expect "list " --json
+expect "detect " --json
+expect "dump --json " # nothing left
+expect "telemetry " --interval --count --average --csv --json
 expect "telemetry --csv --count 5 --" --interval --average
+expect "telemetry --json --" --interval --count --average
 expect "telemetry --interval " # a number of milliseconds
 expect "set " vout enable dvs ss
 expect "set vout " 1 2 3
@@ -82,7 +117,7 @@ expect "set ss 1 15.4 --verify " # already there
 expect "reg " get set
 expect "reg get 0x13 "
 expect "reg set 0x13 0x40 " --verify
-expect "dump "
+expect "dump " --json
 
 # A word ';' begins the next command.
 expect "power on \\; s" save set status
