@@ -172,11 +172,73 @@ grep -qx "qm44xx-ctl: Error during USB \(read\|write\): 19" /tmp/telemetry.err |
     show /tmp/telemetry.err
     fail "not the unplugged board's error"
 }
-note "$(cat /tmp/telemetry.err), $((t1 - t0))0 ms after the unplug"
+expect_line /tmp/telemetry.err "qm44xx-ctl: (No such device)"
+note "$(head -n 1 /tmp/telemetry.err), $((t1 - t0))0 ms after the unplug"
 [ $((t1 - t0)) -le 200 ] || fail "qm44xx-ctl's error came $((t1 - t0))0 ms after the unplug"
 run_ctl detect
 expect_status "qm44xx-ctl detect (no board)" "$STATUS" 2
 expect_line /tmp/ctl.err "qm44xx-ctl: Motherboard not found"
+
+note "two boards: qm44xx-ctl list shows both, and --device drives each by its node"
+start_bridge --model QM4434
+VB1=$VB LOG1=$LOG NODE1=$NODE
+start_bridge --model QM4422
+VB2=$VB LOG2=$LOG NODE2=$NODE
+[ "$NODE1" != "$NODE2" ] || fail "two bridges on one node $NODE1"
+expect_ctl list
+show /tmp/ctl.out
+[ "$(wc -l </tmp/ctl.out)" -eq 2 ] || fail "qm44xx-ctl list did not show two bridges"
+# path, serial number (the uhid device's uniq), manufacturer (none), product
+TAB=$(printf '\t')
+expect_line /tmp/ctl.out "$NODE1${TAB}qm44xx-virtual-$VB1-1$TAB${TAB}QM44xxC evaluation board (virtual)"
+expect_line /tmp/ctl.out "$NODE2${TAB}qm44xx-virtual-$VB2-1$TAB${TAB}QM44xxC evaluation board (virtual)"
+expect_ctl --json list
+expect_line /tmp/ctl.out "{\"manufacturer\":\"\",\"path\":\"$NODE2\",\"product\":\"QM44xxC evaluation board (virtual)\",\"serial\":\"qm44xx-virtual-$VB2-1\"}"
+expect_ctl --device "$NODE1" power on
+expect_ctl --device="$NODE2" power on
+expect_ctl --device "$NODE1" detect
+cmp -s /tmp/ctl.out /tmp/detect.want || {
+    show /tmp/ctl.out
+    fail "qm44xx-ctl --device $NODE1 detect did not describe the QM4434"
+}
+expect_ctl --device "$NODE2" detect
+printf 'chip: QM4422\naddress: 0x25\nid: 0x22\nregulators: 2\n' >/tmp/detect2.want
+cmp -s /tmp/ctl.out /tmp/detect2.want || {
+    show /tmp/ctl.out
+    fail "qm44xx-ctl --device $NODE2 detect did not describe the QM4422"
+}
+expect_ctl --device "$NODE2" --json detect
+expect_line /tmp/ctl.out '{"address":37,"chip":"QM4422","id":34,"regulators":2}'
+# A voltage set on the second board leaves the first as it was.
+expect_ctl --device "$NODE2" "set enable 1 on; set vout 1 0.9 --verify; telemetry"
+expect_line /tmp/ctl.out "VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V"
+expect_ctl --device "$NODE1" "reg get 0x41; reg get 0x40; telemetry"
+printf '0x76\n0x00\nVIN 1.801 V  temperature 25.52 C  VR1 0.0000 V  VR2 0.0000 V  VR3 0.0000 V\n' >/tmp/first.want
+cmp -s /tmp/ctl.out /tmp/first.want || {
+    show /tmp/ctl.out
+    fail "the first board changed with the second"
+}
+expect_ctl --device "$NODE2" reg get 0x41
+expect_line /tmp/ctl.out "0x9a"
+run_ctl --device /dev/hidraw99 detect
+expect_status "qm44xx-ctl --device /dev/hidraw99" "$STATUS" 2
+expect_line /tmp/ctl.err "qm44xx-ctl: Motherboard not found: /dev/hidraw99"
+# One program per board, not per host: the second board is free while the
+# first runs telemetry.
+qm44xx-ctl --device "$NODE1" telemetry --interval 50 --count 0 >/tmp/telemetry1.out 2>&1 &
+CTL=$!
+wait_for /tmp/telemetry1.out "VIN 1.801 V"
+expect_ctl --device "$NODE2" telemetry
+expect_line /tmp/ctl.out "VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V"
+run_ctl --device "$NODE1" detect
+expect_status "qm44xx-ctl on the first board while it is in use" "$STATUS" 2
+expect_line /tmp/ctl.err "qm44xx-ctl: board $NODE1 is in use by qm44xx-ctl (pid $CTL)"
+kill -TERM "$CTL"
+wait "$CTL" || true
+VB=$VB1 LOG=$LOG1 NODE=$NODE1
+stop_bridge
+VB=$VB2 LOG=$LOG2 NODE=$NODE2
+stop_bridge
 
 note "only root may create a device"
 status=0
@@ -213,6 +275,11 @@ status=0
 su -s /bin/sh nobody -c "vm_probe session" >/tmp/nobody.out 2>&1 || status=$?
 expect_status "vm_probe as nobody" "$status" 2
 expect_line /tmp/nobody.out "error: Error opening motherboard USB connection: 13"
+status=0
+su -s /bin/sh nobody -c "qm44xx-ctl detect" >/tmp/nobody.out 2>&1 || status=$?
+expect_status "qm44xx-ctl as nobody" "$status" 2
+expect_line /tmp/nobody.out "qm44xx-ctl: Error opening motherboard USB connection: 13"
+expect_line /tmp/nobody.out "qm44xx-ctl: (Permission denied) only root may open the bridge's node: install the udev rule 70-qm44xx-bridge.rules and plug the board in again (see \"Installing on Linux\" in the README)"
 chmod 0666 "$NODE"
 status=0
 su -s /bin/sh nobody -c "vm_probe session" >/tmp/nobody.out 2>&1 || status=$?
