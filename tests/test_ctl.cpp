@@ -1067,6 +1067,7 @@ private Q_SLOTS:
         // Text and keys of the indicators.
         QCOMPARE(ctl::jsonKey("VR3 short circuit"), std::string("vr3_short_circuit"));
         QCOMPARE(ctl::jsonKey("over-temperature"), std::string("over_temperature"));
+        QCOMPARE(ctl::jsonKey("AZaz09@[`{/:"), std::string("azaz09______"));
     }
 
     // status --check fails (exit 3) when an indicator is FAIL, after showing
@@ -1211,6 +1212,10 @@ private Q_SLOTS:
         QCOMPARE(ctl::run({"--simulate=QM4411", "--"}, failing, out2, err2, fakeClock(), true), 1);
         QCOMPARE(QString::fromStdString(out2.str()), QString());
         QVERIFY(QString::fromStdString(err2.str()).endsWith(prompt + "\n"));
+
+        // The short options.
+        QCOMPARE(ctl("-V").out, QString("qm44xx-ctl " QM_VERSION "\n"));
+        QVERIFY(ctl("-h").out.startsWith("Usage: qm44xx-ctl [OPTION]..."));
 
         // --simulate MODEL, and --simulate followed by a command.
         QCOMPARE(ctl("--simulate QM4423 power on ; detect").out,
