@@ -12,7 +12,6 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringListModel>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 
@@ -97,6 +96,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->clearButton, &QToolButton::pressed, this, &MainWindow::clearMsgs);
 
     pollTimer = new QTimer(this);
+    pollTimer->setObjectName(QStringLiteral("pollTimer"));
     connect(pollTimer, &QTimer::timeout, this, &MainWindow::timerLoop);
 }
 
@@ -104,6 +104,11 @@ MainWindow::~MainWindow() {
     pollTimer->stop();
     delete board;
     delete ui;
+}
+
+void MainWindow::setClock(const Clock &newClock) {
+    clock = newClock;
+    board->setClock(newClock);
 }
 
 MainWindow::Panel MainWindow::panel(int n) const {
@@ -128,6 +133,9 @@ int MainWindow::pageOf(int n) const {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
+    // No tick may reach the board after EN goes low: one could still fall due
+    // before the event loop ends.
+    pollTimer->stop();
     board->setEN(false);
     board->setPVIN(false);
     event->accept();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/chip_table.h"
+#include "link/clock.h"
 
 #include <QMainWindow>
 #include <array>
@@ -33,6 +34,10 @@ public:
     // The polling interval and the power-on settling wait.
     static constexpr int POLL_INTERVAL_MS = 250;
     static constexpr int SETTLE_MS = 250;
+
+    // The clock whose sleep makes the window's waits and the board's (the
+    // system's by default; tests hand in one that does not wait).
+    void setClock(const Clock &clock);
 
 public Q_SLOTS:
     void timerLoop();
@@ -139,6 +144,7 @@ private:
     void powerOff();
 
     Ui::MainWindow *ui;
+    Clock clock = systemClock();
     MotherBoard *board = nullptr;
     IvrDevice *device = nullptr;
     QStringListModel *logModel = nullptr;

@@ -9,7 +9,6 @@
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 
@@ -57,7 +56,7 @@ void MainWindow::powerOn() {
         for (int n = 1; n <= regulatorCount; ++n)
             enablePanel(n, 1);
     }
-    QThread::msleep(SETTLE_MS);
+    clock.sleep(SETTLE_MS);
     syncUI();
     pollTimer->start(POLL_INTERVAL_MS);
 }

@@ -58,7 +58,7 @@ void showFailure(const QString &text) {
 
 } // namespace
 
-int runPanel(int &argc, char **argv) {
+int runPanel(int &argc, char **argv, const Clock &clock) {
     std::string model, error;
     bool simulate = false;
     bool exitWhenShown = false;
@@ -84,6 +84,7 @@ int runPanel(int &argc, char **argv) {
     QString failure;
     try {
         window.reset(new MainWindow());
+        window->setClock(clock);
         if (exitWhenShown)
             window->installEventFilter(&exitWhenPainted);
         window->show();

@@ -4,6 +4,7 @@
 // object; a hook queued at the application's construction plays the user.
 #include "app/mainwindow.h"
 #include "app/run_panel.h"
+#include "testing/fake_clock.h"
 #include "widgets/status_indicator.h"
 #include "window_test_support.h"
 
@@ -13,6 +14,7 @@
 #include <QSlider>
 #include <QtTest>
 #include <functional>
+#include <memory>
 
 namespace {
 // Played once the application of the next run exists.
@@ -36,6 +38,18 @@ MainWindow *shownWindow() {
     return nullptr;
 }
 
+// The run's clock: the window's and the board's waits pass without sleeping.
+FakeClock clock;
+
+// Runs the polling timer of the shown window at every pass of the event loop
+// (a tick always due), and calls `afterTick` with the count after each tick.
+void pollFast(std::function<void(int)> afterTick) {
+    QTimer *poll = shownWindow()->findChild<QTimer *>("pollTimer");
+    poll->setInterval(0);
+    auto ticks = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, poll, [ticks, afterTick] { afterTick(++*ticks); });
+}
+
 int run(QStringList args) {
     args.prepend("qm44xx-panel");
     std::vector<QByteArray> storage;
@@ -46,7 +60,7 @@ int run(QStringList args) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
     int argc = int(args.size());
-    return runPanel(argc, argv.data());
+    return runPanel(argc, argv.data(), clock.clock());
 }
 } // namespace
 
@@ -162,13 +176,10 @@ private Q_SLOTS:
         QFETCH(QString, fault);
         QFETCH(QString, box);
         SimulatedBridge &bridge = startSimulation("QM4434");
+        bridge.setTimeoutWait(false); // a stalled bridge's time-out comes at once
         QElapsedTimer since;
         qint64 toBox = -1;
         QString overTemperature;
-        auto inject = [&] {
-            since.start();
-            injectFault(bridge, fault);
-        };
         scenario = [&] {
             watcher = std::make_unique<ModalWatcher>([&](QWidget *shown) {
                 toBox = since.elapsed();
@@ -185,17 +196,19 @@ private Q_SLOTS:
                     return;
                 }
                 QTest::mouseClick(power, Qt::LeftButton);
-                QTimer::singleShot(600, [&, w] {
-                    inject();
-                    if (stage == "commit")
-                        w->findChild<QSlider *>("horizontalSlider_5")->setValue(100);
-                    if (stage == "close")
-                        w->findChild<QAction *>("actionExit")->trigger();
-                    if (fault == "silent") {
-                        QTimer::singleShot(600, [&, w] {
-                            overTemperature = w->findChild<StatusIndicator *>("oTemp")->text();
-                            w->close();
-                        });
+                // Two good ticks, then the fault; a silent chip is looked at one
+                // tick later.
+                pollFast([&, w](int tick) {
+                    if (tick == 2) {
+                        since.start();
+                        injectFault(bridge, fault);
+                        if (stage == "commit")
+                            w->findChild<QSlider *>("horizontalSlider_5")->setValue(100);
+                        if (stage == "close")
+                            w->findChild<QAction *>("actionExit")->trigger();
+                    } else if (tick == 3 && fault == "silent") {
+                        overTemperature = w->findChild<StatusIndicator *>("oTemp")->text();
+                        w->close();
                     }
                 });
             });
@@ -213,6 +226,37 @@ private Q_SLOTS:
         // A silent chip reads 0xFF everywhere: shown as it answers, every flag raised.
         if (fault == "silent")
             QCOMPARE(overTemperature, QString("<div style='color:red;'><b>FAIL</b></div>"));
+    }
+
+    // After a failure the window stays as it was under the box, but its polling
+    // has stopped: nothing more reaches the board, though the link works again.
+    void pollingStopsUnderTheErrorBox() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        long reportsAtBox = -1;
+        long reportsLater = -1;
+        scenario = [&] {
+            watcher = std::make_unique<ModalWatcher>([&](QWidget *shown) {
+                reportsAtBox = bridge.reportCount();
+                for (int i = 0; i < 5; ++i) // ticks would be due at every pass
+                    QCoreApplication::processEvents();
+                reportsLater = bridge.reportCount();
+                QMetaObject::invokeMethod(shown, "reject", Qt::QueuedConnection);
+            });
+            QTimer::singleShot(0, [&] {
+                QTest::mouseClick(shownWindow()->findChild<QPushButton *>("pvin_on_btn"),
+                                  Qt::LeftButton);
+                pollFast([&](int tick) {
+                    if (tick == 1) // one answer too short, the next ones whole
+                        bridge.replaceNextAnswer({0x00, 0x00});
+                });
+            });
+        };
+        QCOMPARE(run({}), 0);
+        collect();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QString("Unable to connect: Error during USB read: 5."));
+        QVERIFY(reportsAtBox > 0);
+        QCOMPARE(reportsLater, reportsAtBox);
     }
 
     void noChipAnsweringClosesAfterTheBoxAndSendsNothingMore() {

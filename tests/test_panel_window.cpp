@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "device/conversions.h"
 #include "link/motherboard.h"
+#include "testing/simulated_panel.h"
 #include "widgets/status_indicator.h"
 #include "window_test_support.h"
 
@@ -54,16 +55,14 @@ void typeTarget(MainWindow &w, const char *edit, const QString &text) {
 class PanelWindowTest : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<SimulatedPanel> panel;
     SimulatedBridge *bridge = nullptr;
-    std::unique_ptr<MainWindow> window;
 
     MainWindow &open(const char *model, bool show = true) {
-        window.reset();
-        bridge = &startSimulation(model);
-        window = std::make_unique<MainWindow>();
-        if (show)
-            window->show();
-        return *window;
+        panel.reset(); // the old board goes before the new one starts
+        panel = std::make_unique<SimulatedPanel>(model, show);
+        bridge = &panel->bridge();
+        return panel->window();
     }
     MainWindow &powered(const char *model) {
         MainWindow &w = open(model);
@@ -74,10 +73,7 @@ class PanelWindowTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { hermeticHidBus(); }
-    void cleanup() {
-        window.reset();
-        stopSimulation();
-    }
+    void cleanup() { panel.reset(); }
 
     void formAndInitialState() {
         MainWindow &w = open("QM4434", false);
@@ -220,6 +216,8 @@ private Q_SLOTS:
         QCOMPARE(widget<QLineEdit>(&w, "lineEdit_7")->text(),
                  count == 3 ? QString("0.751") : QString("N/A"));
         QVERIFY(bridge->writes().empty());
+        // Waited for: the regulator's power-up after EN, then its settling.
+        QVERIFY(panel->clock().waits() == (std::vector<long>{250, 250}));
 
         // Every control of panel 2 on a two-regulator chip drives page 3.
         if (count >= 2) {
@@ -249,10 +247,10 @@ private Q_SLOTS:
         // Text that is no finite number ("abc", "nan", "inf") counts as 0, so 0.5 V.
         // The text is the code's voltage to three significant digits.
         const QList<Case> cases = {
-            {"0.6", 24, "0.599", "11: 41 51"},    {"5", 171, "1.2", "11: 41 e4"},
-            {"inf", 0, "0.5", "11: 41 39"},       {"1.0", 121, "0.997", "11: 41 b2"},
+            {"0.6", 24, "0.599", "11: 41 51"},   {"5", 171, "1.2", "11: 41 e4"},
+            {"inf", 0, "0.5", "11: 41 39"},      {"1.0", 121, "0.997", "11: 41 b2"},
             {"1.166", 162, "1.16", "11: 41 db"}, {"nan", 0, "0.5", "11: 41 39"},
-            {"5", 171, "1.2", "11: 41 e4"},     {"abc", 0, "0.5", "11: 41 39"}};
+            {"5", 171, "1.2", "11: 41 e4"},      {"abc", 0, "0.5", "11: 41 39"}};
         for (const Case &c : cases) {
             bridge->clearTraffic();
             typeTarget(w, "lineEdit_5", c.typed);
@@ -477,6 +475,18 @@ private Q_SLOTS:
         widget<QAction>(&exited, "actionExit")->trigger();
         QCOMPARE(reportHeads(*bridge), (QStringList{"30 01 00", "20 01 00"}));
         QVERIFY(!bridge->pvin());
+
+        // Closing while polling: a tick due when the window closes (here one is
+        // due at every pass of the event loop) never follows EN low and PVIN off.
+        MainWindow &polling = powered("QM4434");
+        panel->pollTimer()->setInterval(0);
+        QCoreApplication::processEvents();
+        QVERIFY(!reportHeads(*bridge).isEmpty()); // it was polling
+        bridge->clearTraffic();
+        polling.close();
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+        QCOMPARE(reportHeads(*bridge), (QStringList{"30 01 00", "20 01 00"}));
     }
 
     void dialogsAndMenus() {
