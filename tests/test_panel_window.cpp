@@ -25,10 +25,6 @@
 #include <QtTest>
 
 namespace {
-const QString FAIL_TEXT = "<div style='color:red;'><b>FAIL</b></div>";
-const QString WARN_TEXT = "<div style='color:orange;'><b>WARN</b></div>";
-const QString OK_TEXT = "<div style='color:green;'>OK</div>";
-
 QStringList logRows(MainWindow &w) {
     QAbstractItemModel *model = widget<QListView>(&w, "listView")->model();
     QStringList rows;
@@ -78,13 +74,11 @@ private Q_SLOTS:
     void formAndInitialState() {
         MainWindow &w = open("QM4434", false);
         QCOMPARE(w.windowTitle(), QString("QM44xxC Demo"));
-        QCOMPARE(w.size(), QSize(898, 741));
         w.show();
         QCOMPARE(widget<QGroupBox>(&w, "groupBox")->title(), QString("Core"));
         QCOMPARE(widget<QLabel>(&w, "label_25")->text(), QString("Die Temp [°C]"));
         QCOMPARE(widget<QLabel>(&w, "label_3")->text(), QString("Disabled"));
         QCOMPARE(widget<QPushButton>(&w, "loadButton")->text(), QString("Execute"));
-        QCOMPARE(widget<QPushButton>(&w, "loadButton")->geometry(), QRect(130, 30, 100, 28));
         QVERIFY(!widget<QPushButton>(&w, "loadButton")->isEnabled());
         QCheckBox *autoExec = widget<QCheckBox>(&w, "autoExecCB");
         QVERIFY(autoExec->isChecked() && !autoExec->isEnabled());
@@ -93,7 +87,6 @@ private Q_SLOTS:
         QVERIFY(widget<QToolButton>(&w, "activeButton")->isChecked());
         QVERIFY(!widget<QToolButton>(&w, "telemButton")->isChecked());
         QVERIFY(widget<QToolButton>(&w, "telemButton")->isCheckable());
-        QCOMPARE(widget<QListView>(&w, "listView")->font().family(), QString("Courier New"));
         QCOMPARE(widget<QListView>(&w, "listView")->editTriggers(),
                  QAbstractItemView::EditTriggers(QAbstractItemView::NoEditTriggers));
 
@@ -102,7 +95,6 @@ private Q_SLOTS:
             QGroupBox *group = widget<QGroupBox>(&w, groups[n - 1]);
             QCOMPARE(group->title(), QString("VR%1").arg(n));
             QVERIFY(!group->isEnabled());
-            QCOMPARE(group->styleSheet(), QString("QGroupBox::title{ color: grey }"));
             QComboBox *dvs = widget<QComboBox>(&w, qPrintable(QString("dvsRate%1").arg(n)));
             QCOMPARE(dvs->count(), 16);
             QCOMPARE(dvs->itemText(15), QString("15744"));
@@ -116,8 +108,6 @@ private Q_SLOTS:
                      QString("0.5"));
         }
         QVERIFY(!widget<QGroupBox>(&w, "groupBox_9")->isEnabled());
-        QCOMPARE(widget<QGroupBox>(&w, "groupBox_5")->styleSheet(),
-                 QString("QGroupBox::title{ color: black }"));
         for (StatusIndicator *indicator : w.findChildren<StatusIndicator *>())
             QCOMPARE(indicator->text(), QString());
         QCOMPARE(w.findChildren<StatusIndicator *>().size(), 12);
@@ -193,16 +183,12 @@ private Q_SLOTS:
         MainWindow &w = open(qPrintable(model));
         press(widget<QPushButton>(&w, "pvin_on_btn"));
         QCOMPARE(widget<QLabel>(&w, "label_3")->text(), QString("Enabled"));
-        QCOMPARE(widget<QLabel>(&w, "label_3")->styleSheet(),
-                 QString("font-weight: bold; color:green;"));
         QVERIFY(widget<QPushButton>(&w, "loadButton")->isEnabled());
         QVERIFY(widget<QCheckBox>(&w, "autoExecCB")->isEnabled());
         const char *groups[] = {"groupBox_2", "groupBox_3", "groupBox_7"};
         for (int n = 1; n <= 3; ++n) {
             QGroupBox *group = widget<QGroupBox>(&w, groups[n - 1]);
             QCOMPARE(group->isEnabled(), n <= count);
-            QCOMPARE(group->styleSheet(), n <= count ? QString("QGroupBox::title{ color: black }")
-                                                     : QString("QGroupBox::title{ color: grey }"));
         }
         QVERIFY(widget<QGroupBox>(&w, "groupBox_9")->isEnabled());
         const QStringList log = logRows(w);
@@ -322,7 +308,7 @@ private Q_SLOTS:
         QCOMPARE(widget<QLCDNumber>(&w, "vr2vout")->value(), 0.0); // outputs off: 0, not 0.2667
         for (StatusIndicator *i :
              {widget<StatusIndicator>(&w, "vinUv"), widget<StatusIndicator>(&w, "vr2sc")})
-            QCOMPARE(i->text(), OK_TEXT);
+            QCOMPARE(shown(i), QString("OK"));
         QCOMPARE(widget<StatusIndicator>(&w, "vr3sc")->text(), QString()); // no third regulator
 
         // Panel 2 shows page 3; panel 3 shows page 2.
@@ -337,19 +323,19 @@ private Q_SLOTS:
         chip.setAmbient(110);
         chip.setPageFault(3, false, false, true);
         tick(w);
-        QCOMPARE(widget<StatusIndicator>(&w, "vinUv")->text(), FAIL_TEXT);
-        QCOMPARE(widget<StatusIndicator>(&w, "vinOv")->text(), OK_TEXT);
-        QCOMPARE(widget<StatusIndicator>(&w, "oTemp")->text(), WARN_TEXT);
-        QCOMPARE(widget<StatusIndicator>(&w, "vr2sc")->text(), FAIL_TEXT);
-        QCOMPARE(widget<StatusIndicator>(&w, "vr2uv")->text(), WARN_TEXT);
-        QCOMPARE(widget<StatusIndicator>(&w, "vr2ov")->text(), OK_TEXT);
-        QCOMPARE(widget<StatusIndicator>(&w, "vr1sc")->text(), OK_TEXT);
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vinUv")), QString("FAIL"));
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vinOv")), QString("OK"));
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "oTemp")), QString("WARN"));
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vr2sc")), QString("FAIL"));
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vr2uv")), QString("WARN"));
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vr2ov")), QString("OK"));
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vr1sc")), QString("OK"));
         chip.setInputVoltage(1.62);
         chip.setPageFault(3, true, false, false);
         tick(w);
-        QCOMPARE(widget<StatusIndicator>(&w, "vinUv")->text(), WARN_TEXT);
-        QCOMPARE(widget<StatusIndicator>(&w, "vr2ov")->text(), WARN_TEXT);
-        QCOMPARE(widget<StatusIndicator>(&w, "vr2sc")->text(), OK_TEXT);
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vinUv")), QString("WARN"));
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vr2ov")), QString("WARN"));
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vr2sc")), QString("OK"));
 
         // Bound checks.
         double result = 0;
@@ -422,7 +408,6 @@ private Q_SLOTS:
 
         press(widget<QPushButton>(&w, "pvin_on_btn"));
         QCOMPARE(widget<QLabel>(&w, "label_3")->text(), QString("Disabled"));
-        QCOMPARE(widget<QLabel>(&w, "label_3")->styleSheet(), QString("color:black;"));
         QVERIFY(!bridge->en());
         // EN goes low first; the unchecked boxes and reset selectors are then only
         // marked (Execute on Change is off), and the mark is removed at the end.
@@ -538,7 +523,7 @@ private Q_SLOTS:
         for (int i = 0; i < 8; ++i)
             tick(w);
         QVERIFY(widget<QLCDNumber>(&w, "vr3vout")->value() > conv::voutFromCode(57 + 140) * 1.1);
-        QCOMPARE(widget<StatusIndicator>(&w, "vr3ov")->text(), WARN_TEXT);
+        QCOMPARE(shown(widget<StatusIndicator>(&w, "vr3ov")), QString("WARN"));
         QCoreApplication::processEvents(); // let the layouts follow the new texts
         const QImage image = w.grab().toImage();
         QCOMPARE(image.size(), w.size());

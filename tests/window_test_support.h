@@ -5,7 +5,9 @@
 #include "test_support.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -15,6 +17,12 @@ template <typename T> T *widget(QObject *root, const char *name) {
     if (!w)
         qFatal("no widget named %s", name);
     return w;
+}
+
+// What a status indicator says, as the user reads it: "OK", "WARN", "FAIL", or
+// "" while blank (its markup is the indicator's own business).
+inline QString shown(const QLabel *indicator) {
+    return QTextDocumentFragment::fromHtml(indicator->text()).toPlainText();
 }
 
 // What a modal box showed before the watcher closed it.
