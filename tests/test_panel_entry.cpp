@@ -1,17 +1,24 @@
 // The program as a whole: options, the one failure box for a missing board and
-// for a board lost while polling, the "IVR not powered." path, and a normal
-// exit. Each case runs the panel's entry function with its own application
-// object; a hook queued at the application's construction plays the user.
+// for a board lost while polling, the "IVR not powered." path, a normal exit,
+// the remembered window geometry and the window at 192 dpi. Each case runs the panel's entry
+// function with its own application object; a hook queued at the application's construction plays
+// the user.
 #include "app/mainwindow.h"
 #include "app/run_panel.h"
+#include "stdout_capture.h"
 #include "testing/fake_clock.h"
 #include "widgets/status_indicator.h"
 #include "window_test_support.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
+#include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -62,6 +69,32 @@ int run(QStringList args) {
     int argc = int(args.size());
     return runPanel(argc, argv.data(), clock.clock());
 }
+
+// Runs the program as run() does, with environment variables set for the run
+// only (read when its application object is made).
+int runWith(const QList<QPair<QByteArray, QByteArray>> &environment, QStringList args) {
+    QList<QPair<QByteArray, QByteArray>> saved;
+    for (const auto &variable : environment) {
+        saved << qMakePair(variable.first, qgetenv(variable.first.constData()));
+        if (variable.second.isNull())
+            qunsetenv(variable.first.constData());
+        else
+            qputenv(variable.first.constData(), variable.second);
+    }
+    const int result = run(args);
+    for (const auto &variable : saved) {
+        if (variable.second.isNull())
+            qunsetenv(variable.first.constData());
+        else
+            qputenv(variable.first.constData(), variable.second);
+    }
+    return result;
+}
+
+// No display: neither X, nor Wayland, nor a Qt platform named.
+const QList<QPair<QByteArray, QByteArray>> NO_DISPLAY = {{"QT_QPA_PLATFORM", QByteArray()},
+                                                         {"DISPLAY", QByteArray()},
+                                                         {"WAYLAND_DISPLAY", QByteArray()}};
 } // namespace
 
 class PanelEntryTest : public QObject {
@@ -69,6 +102,7 @@ class PanelEntryTest : public QObject {
 
     QList<SeenBox> boxes;
     bool windowSeen = false;
+    QTemporaryDir settingsDir; // the runs' QSettings, away from the user's
     std::unique_ptr<ModalWatcher> watcher;
 
     // Watches the run's boxes; `onBox` may act on each one before it is closed.
@@ -92,10 +126,13 @@ private Q_SLOTS:
     void initTestCase() {
         hermeticHidBus();
         qAddPreRoutine(startScenario);
+        QVERIFY(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     }
     void init() {
         boxes.clear();
         windowSeen = false;
+        QSettings(QStringLiteral("qm44xx"), QStringLiteral("qm44xx-panel")).clear();
     }
     void cleanup() {
         scenario = nullptr;
@@ -104,12 +141,16 @@ private Q_SLOTS:
 
     void withoutABoardOnlyTheBoxIsShown() {
         watch();
-        QCOMPARE(run({}), 0);
+        const QString said = QString::fromStdString(captureStderr([] { QCOMPARE(run({}), 0); }));
         collect();
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QString("QM44xxC-EVAL"));
         QCOMPARE(boxes[0].text, QString("Unable to connect: Motherboard not found."));
         QVERIFY(!windowSeen);
+        // The same on standard error, for a terminal or a log.
+        QVERIFY2(
+            said.split('\n').contains("qm44xx-panel: Unable to connect: Motherboard not found."),
+            qPrintable(said));
 
         startSimulation("QM4434").refuseOpen(EACCES);
         watch();
@@ -122,17 +163,60 @@ private Q_SLOTS:
 
     void badOptionsAndNoDisplay() {
         QCOMPARE(run({"--simulate=QM9999"}), 1);
-        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-        const QByteArray display = qgetenv("DISPLAY");
-        qunsetenv("QT_QPA_PLATFORM");
-        qunsetenv("DISPLAY");
-        qunsetenv("WAYLAND_DISPLAY");
-        const int result = run({"--simulate"});
-        qputenv("QT_QPA_PLATFORM", platform);
-        if (!display.isEmpty())
-            qputenv("DISPLAY", display);
-        QCOMPARE(result, 1);
+        QCOMPARE(runWith(NO_DISPLAY, {"--simulate"}), 1);
         QVERIFY(!simulation()); // nothing was started
+    }
+
+    // --help and --version answer on standard output, without a display and
+    // before anything starts; anything the panel does not know, once Qt has
+    // taken its own options, gives the usage on standard error and exit code 1.
+    void commandLineConventions() {
+        int result = -1;
+        QString out = QString::fromStdString(captureStdout([&] {
+            result = runWith(NO_DISPLAY, {"--help", "--simulate"});
+        }));
+        QCOMPARE(result, 0);
+        QVERIFY2(out.startsWith("Usage: qm44xx-panel [options]\n"), qPrintable(out));
+        for (const char *option :
+             {"-h, --help", "-v, --version", "--simulate", "--exit-when-shown"})
+            QVERIFY2(out.contains(option), option);
+        QCOMPARE(QString::fromStdString(captureStdout([&] { result = run({"-h"}); })), out);
+        for (const char *option : {"--version", "-v"}) {
+            out = QString::fromStdString(
+                captureStdout([&] { result = runWith(NO_DISPLAY, {option}); }));
+            QCOMPARE(result, 0);
+            QCOMPARE(out, QString("qm44xx-panel " QM_VERSION "\n"));
+        }
+        QVERIFY(!simulation());
+
+        struct Bad {
+            QStringList args;
+            QString said;
+        };
+        const QList<Bad> bad = {
+            {{"--simulate", "--bogus"}, "qm44xx-panel: Unknown option 'bogus'."},
+            {{"-platform", "offscreen", "-x"}, "qm44xx-panel: Unknown option 'x'."},
+            {{"--simulate", "stray"}, "qm44xx-panel: Unexpected argument 'stray'."},
+            {{"--exit-when-shown=1"}, "qm44xx-panel: Unexpected value after '--exit-when-shown'."}};
+        for (const Bad &b : bad) {
+            const QString err =
+                QString::fromStdString(captureStderr([&] { result = run(b.args); }));
+            QCOMPARE(result, 1);
+            QVERIFY2(err.contains(b.said + "\n\nUsage: qm44xx-panel [options]\n"), qPrintable(err));
+            QVERIFY(!simulation());
+        }
+
+        // Qt's own options still reach Qt, among the panel's own.
+        QString platform;
+        QString desktopFile;
+        scenario = [&] {
+            platform = QGuiApplication::platformName();
+            desktopFile = QGuiApplication::desktopFileName();
+        };
+        QCOMPARE(run({"-platform", "minimal", "--simulate=QM4422", "--exit-when-shown"}), 0);
+        QCOMPARE(platform, QString("minimal"));
+        QCOMPARE(desktopFile, QString("qm44xx-panel"));
+        QCOMPARE(QString::fromStdString(simulation()->chip().model().chip_name), QString("QM4422"));
     }
 
     // Faults of the link and the chip, injected at each stage of a session. Each
@@ -301,6 +385,31 @@ private Q_SLOTS:
         QCOMPARE(reportHeads(*simulation()), (QStringList{"30 01 00", "20 01 00"}));
     }
 
+    // The window comes back where, and as large as, it was left.
+    void windowGeometryIsRemembered() {
+        QRect first, left, second;
+        scenario = [&] {
+            QTimer::singleShot(0, [&] {
+                MainWindow *w = shownWindow();
+                first = w->geometry();
+                w->setGeometry(60, 50, 1100, 820);
+                left = w->geometry();
+                w->close();
+            });
+        };
+        QCOMPARE(run({"--simulate"}), 0);
+        scenario = [&] {
+            QTimer::singleShot(0, [&] {
+                second = shownWindow()->geometry();
+                shownWindow()->close();
+            });
+        };
+        QCOMPARE(run({"--simulate"}), 0);
+        QCOMPARE(left.size(), QSize(1100, 820));
+        QVERIFY(first.size() != left.size());
+        QCOMPARE(second, left);
+    }
+
     // For start-up measurements: the program ends by itself, normally, once the
     // window has been painted, with the board opened and not powered.
     void exitWhenShownEndsAfterTheFirstPaint() {
@@ -322,6 +431,55 @@ private Q_SLOTS:
         QCOMPARE(windowPaints, 1);
         QVERIFY(simulation());
         QVERIFY(!simulation()->en());
+    }
+
+    // At 192 dpi the window is drawn at twice the pixels: the Program group,
+    // whose children are placed by hand, shows them whole, inside it. The
+    // powered window is saved as the README's picture (to QM44XX_SCREENSHOT_192
+    // when set, else into the build tree). Qt reads the font dpi once per
+    // process, so this runs alone (ctest's test_panel_entry_192dpi).
+    void theWindowAt192Dpi() {
+        if (qgetenv("QT_FONT_DPI") != "192")
+            QSKIP("needs QT_FONT_DPI=192 from the process's start: test_panel_entry_192dpi");
+        QImage image;
+        QSize size;
+        QStringList clipped;
+        scenario = [&] {
+            QTimer::singleShot(0, [&] {
+                MainWindow *w = shownWindow();
+                QTest::mouseClick(w->findChild<QPushButton *>("pvin_on_btn"), Qt::LeftButton);
+                w->findChild<QCheckBox *>("vr1enable")->setChecked(true);
+                w->findChild<QCheckBox *>("vr3enable")->setChecked(true);
+                w->findChild<QSlider *>("horizontalSlider_7")->setValue(140);
+                w->findChild<QComboBox *>("dvsRate1")->setCurrentIndex(5);
+                simulation()->chip().setPageFault(3, true, false, false);
+                QTest::mouseClick(w->findChild<QToolButton *>("telemButton"), Qt::LeftButton);
+                pollFast([&, w](int tick) {
+                    if (tick != 8) // the means then hold eight samples
+                        return;
+                    auto *program = w->findChild<QWidget *>("groupBox_4");
+                    for (auto *child : program->findChildren<QAbstractButton *>()) {
+                        const QFontMetrics metrics = child->fontMetrics();
+                        const bool whole =
+                            program->contentsRect().contains(child->geometry()) &&
+                            metrics.ascent() + metrics.descent() <= child->height() &&
+                            metrics.horizontalAdvance(child->text()) < child->width();
+                        if (!whole)
+                            clipped << child->objectName();
+                    }
+                    size = w->size();
+                    image = w->grab().toImage();
+                    w->close();
+                });
+            });
+        };
+        QCOMPARE(run({"--simulate"}), 0);
+        QCOMPARE(clipped.join(","), QString());
+        QCOMPARE(image.size(), size * 2);
+        const QString path = qEnvironmentVariableIsSet("QM44XX_SCREENSHOT_192")
+                                 ? qEnvironmentVariable("QM44XX_SCREENSHOT_192")
+                                 : QDir::current().filePath("panel-192dpi.png");
+        QVERIFY(image.save(path));
     }
 };
 
