@@ -206,14 +206,20 @@ private Q_SLOTS:
             QVERIFY(!simulation());
         }
 
-        // Qt's own options still reach Qt, among the panel's own.
+        // Qt's own options still reach Qt, among the panel's own; a single-dash
+        // word is never read as one-letter options (-reverse is no -v).
         QString platform;
         QString desktopFile;
         scenario = [&] {
             platform = QGuiApplication::platformName();
             desktopFile = QGuiApplication::desktopFileName();
         };
-        QCOMPARE(run({"-platform", "minimal", "--simulate=QM4422", "--exit-when-shown"}), 0);
+        out = QString::fromStdString(captureStdout([&] {
+            result =
+                run({"-platform", "minimal", "--simulate=QM4422", "-reverse", "--exit-when-shown"});
+        }));
+        QCOMPARE(result, 0);
+        QVERIFY2(!out.contains("qm44xx-panel " QM_VERSION), qPrintable(out));
         QCOMPARE(platform, QString("minimal"));
         QCOMPARE(desktopFile, QString("qm44xx-panel"));
         QCOMPARE(QString::fromStdString(simulation()->chip().model().chip_name), QString("QM4422"));

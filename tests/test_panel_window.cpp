@@ -440,6 +440,32 @@ private Q_SLOTS:
                  QString("background: normal"));
     }
 
+    // The slots reachable only by name write page N's cache (no panel mapping,
+    // no commit); load() commits. disable_vrN unchecks the box, whose own handler
+    // then writes and commits.
+    void slotsReachedByName() {
+        MainWindow &w = powered("QM4434");
+        for (int n = 1; n <= 3; ++n) {
+            const QByteArray vr = QByteArray::number(n);
+            QVERIFY(QMetaObject::invokeMethod(&w, "set_vr" + vr + "_enabled", Q_ARG(int, 2)));
+            QVERIFY(
+                QMetaObject::invokeMethod(&w, "set_vr" + vr + "_dac_target", Q_ARG(int, 100 + n)));
+            QVERIFY(QMetaObject::invokeMethod(&w, "set_vr" + vr + "_dvs_rate", Q_ARG(int, 6 + n)));
+            QVERIFY(QMetaObject::invokeMethod(&w, "set_vr" + vr + "_ss_rate", Q_ARG(int, 4 + n)));
+            QVERIFY(QMetaObject::invokeMethod(&w, "set_vr" + vr + "_clim_rate", Q_ARG(int, n)));
+        }
+        QVERIFY(bridge->writes().empty());
+        QVERIFY(QMetaObject::invokeMethod(&w, "load"));
+        QCOMPARE(busWrites(*bridge), (QStringList{"11: 40 08 9e 15 07", "11: 80 08 9f 26 08",
+                                                  "11: c0 08 a0 37 09", "11: 0f 01"}));
+
+        widget<QCheckBox>(&w, "vr2enable")->setChecked(true);
+        bridge->clearTraffic();
+        QVERIFY(QMetaObject::invokeMethod(&w, "disable_vr2"));
+        QVERIFY(!widget<QCheckBox>(&w, "vr2enable")->isChecked());
+        QCOMPARE(busWrites(*bridge), (QStringList{"11: 80 00", "11: 0f 01"}));
+    }
+
     void aFailedCommitStaysPendingForTheNextOne() {
         MainWindow &w = powered("QM4434");
         bridge->unplug();
