@@ -8,7 +8,9 @@ void PanelApplication::describeProgram() {
     setOrganizationName(QStringLiteral("qm44xx"));
     setApplicationName(QStringLiteral("qm44xx-panel"));
     setApplicationVersion(QStringLiteral(QM44XX_VERSION));
-    setDesktopFileName(QStringLiteral("qm44xx-panel"));
+    // The installed desktop entry's name (io.github.qm44xx.panel.desktop), so that
+    // the desktop matches the window to its entry and icon.
+    setDesktopFileName(QStringLiteral("io.github.qm44xx.panel"));
 }
 
 PanelApplication::PanelApplication(int &argc, char **argv) : QApplication(argc, argv) {

@@ -221,7 +221,7 @@ private Q_SLOTS:
         QCOMPARE(result, 0);
         QVERIFY2(!out.contains("qm44xx-panel " QM_VERSION), qPrintable(out));
         QCOMPARE(platform, QString("minimal"));
-        QCOMPARE(desktopFile, QString("qm44xx-panel"));
+        QCOMPARE(desktopFile, QString("io.github.qm44xx.panel"));
         QCOMPARE(QString::fromStdString(simulation()->chip().model().chip_name), QString("QM4422"));
     }
 
