@@ -9,7 +9,7 @@
 //    plain QListView). Each view is shown and the event loop runs after every
 //    line, so the view's layout and repaint are part of the figure.
 #include "bench_support.h"
-#include "testing/simulated_panel.h"
+#include "tests/support/simulated_panel.h"
 #include "widgets/log_view.h"
 
 #include <QListView>

@@ -6,7 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/run_panel.h"
 #include "stdout_capture.h"
-#include "testing/fake_clock.h"
+#include "tests/support/fake_clock.h"
 #include "widgets/status_indicator.h"
 #include "window_test_support.h"
 

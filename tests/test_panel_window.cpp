@@ -5,7 +5,7 @@
 #include "app/mainwindow.h"
 #include "device/conversions.h"
 #include "link/motherboard.h"
-#include "testing/simulated_panel.h"
+#include "tests/support/simulated_panel.h"
 #include "widgets/status_indicator.h"
 #include "window_test_support.h"
 

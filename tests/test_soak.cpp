@@ -3,7 +3,7 @@
 // kept, each line costs the view one inserted row, and memory grows only by the
 // stored lines.
 #include "app/mainwindow.h"
-#include "testing/simulated_panel.h"
+#include "tests/support/simulated_panel.h"
 #include "window_test_support.h"
 
 #include <QCheckBox>

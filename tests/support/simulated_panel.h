@@ -7,7 +7,7 @@
 
 #include "app/mainwindow.h"
 #include "sim/simulation.h"
-#include "testing/fake_clock.h"
+#include "tests/support/fake_clock.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
