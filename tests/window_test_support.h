@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -52,7 +53,9 @@ private:
     }
     std::function<void(QWidget *)> handle;
     QTimer timer;
-    QWidget *last = nullptr;
+    // Guarded: a box deleted and the next one made at the same address must
+    // still count as a new one.
+    QPointer<QWidget> last;
 };
 
 // The command bytes (1 to 3) of every report since the last clear, one per report.
