@@ -60,6 +60,7 @@ void MainWindow::powerOn() {
     QThread::msleep(SETTLE_MS);
     syncUI();
     pollTimer->start(POLL_INTERVAL_MS);
+    Q_EMIT powerChanged(true);
 }
 
 void MainWindow::powerOff() {
@@ -78,6 +79,7 @@ void MainWindow::powerOff() {
          {ui->ssRate1, ui->ssRate2, ui->ssRate3, ui->dvsRate1, ui->dvsRate2, ui->dvsRate3})
         box->setCurrentIndex(0);
     ui->loadButton->setStyleSheet(NO_MARK);
+    Q_EMIT powerChanged(false);
 }
 
 void MainWindow::enablePanel(int n, int enable) {

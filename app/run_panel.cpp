@@ -1,5 +1,6 @@
 #include "app/run_panel.h"
 
+#include "app/bench_menus.h"
 #include "app/mainwindow.h"
 #include "app/panel_application.h"
 #include "sim/simulation.h"
@@ -84,6 +85,7 @@ int runPanel(int &argc, char **argv) {
     QString failure;
     try {
         window.reset(new MainWindow());
+        new BenchMenus(window.get()); // owned by the window
         if (exitWhenShown)
             window->installEventFilter(&exitWhenPainted);
         window->show();
