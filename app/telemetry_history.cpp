@@ -21,6 +21,59 @@ void TelemetryHistory::append(qint64 msecsSinceEpoch, const Values &values) {
     axis.push_back(double(msecsSinceEpoch - originMs) / 1000.0);
     for (int c = 0; c < CHANNELS; ++c)
         series[size_t(c)].push_back(values[size_t(c)]);
+
+    // Every block this sample completes, smallest first: each is made of the
+    // two halves below it (the first level of the samples themselves).
+    const size_t n = times.size();
+    for (int c = 0; c < CHANNELS; ++c) {
+        auto &channelLevels = levels[size_t(c)];
+        for (int k = FIRST_LEVEL; n % (size_t(1) << k) == 0; ++k) {
+            const size_t level = size_t(k - FIRST_LEVEL);
+            const size_t block = (n >> k) - 1;
+            Extremes e{};
+            if (level == 0) {
+                e = {quint32(block << k), quint32(block << k)};
+                for (size_t i = (block << k) + 1; i < n; ++i)
+                    merge(Channel(c), e, {quint32(i), quint32(i)});
+            } else {
+                e = channelLevels[level - 1][2 * block];
+                merge(Channel(c), e, channelLevels[level - 1][2 * block + 1]);
+            }
+            if (channelLevels.size() <= level)
+                channelLevels.emplace_back();
+            channelLevels[level].push_back(e);
+        }
+    }
+}
+
+void TelemetryHistory::merge(Channel channel, Extremes &into, const Extremes &other) const {
+    const std::vector<double> &values = series[channel];
+    if (values[other.low] < values[into.low])
+        into.low = other.low;
+    if (values[other.high] > values[into.high])
+        into.high = other.high;
+}
+
+TelemetryHistory::Extremes TelemetryHistory::extremes(Channel channel, size_t first,
+                                                      size_t last) const {
+    const auto &channelLevels = levels[channel];
+    Extremes e{quint32(first), quint32(first)};
+    size_t i = first;
+    while (i < last) {
+        // The largest stored block that starts here and ends in the stretch.
+        int k = FIRST_LEVEL - 1;
+        while (k + 1 - FIRST_LEVEL < int(channelLevels.size()) && i % (size_t(1) << (k + 1)) == 0 &&
+               i + (size_t(1) << (k + 1)) <= last)
+            ++k;
+        if (k < FIRST_LEVEL) {
+            merge(channel, e, {quint32(i), quint32(i)});
+            ++i;
+        } else {
+            merge(channel, e, channelLevels[size_t(k - FIRST_LEVEL)][i >> k]);
+            i += size_t(1) << k;
+        }
+    }
+    return e;
 }
 
 size_t TelemetryHistory::periodEnd(size_t k) const {
@@ -33,14 +86,13 @@ size_t TelemetryHistory::lowerBound(double seconds) const {
 
 std::pair<double, double> TelemetryHistory::range(Channel channel, size_t first,
                                                   size_t last) const {
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
-    const std::vector<double> &values = series[channel];
-    for (size_t i = first; i < last && i < values.size(); ++i) {
-        low = std::min(low, values[i]);
-        high = std::max(high, values[i]);
+    last = std::min(last, times.size());
+    if (first >= last) {
+        const double infinity = std::numeric_limits<double>::infinity();
+        return {infinity, -infinity};
     }
-    return {low, high};
+    const Extremes e = extremes(channel, first, last);
+    return {series[channel][e.low], series[channel][e.high]};
 }
 
 void TelemetryHistory::thinned(Channel channel, size_t first, size_t last, int buckets,
@@ -55,8 +107,9 @@ void TelemetryHistory::thinned(Channel channel, size_t first, size_t last, int b
             points.append(QPointF(axis[i], values[i]));
         return;
     }
-    const double start = axis[first];
-    const double width = std::max(axis[last - 1] - start, 1e-9) / buckets;
+    size_t block = 2;
+    while ((last - first) / block >= size_t(buckets))
+        block *= 2;
     // The first and the last sample always, so the line reaches both ends.
     size_t shown = first;
     points.append(QPointF(axis[first], values[first]));
@@ -66,23 +119,12 @@ void TelemetryHistory::thinned(Channel channel, size_t first, size_t last, int b
             shown = k;
         }
     };
-    size_t i = first;
-    while (i < last) {
-        // One bucket: the samples up to the bucket's end time.
-        const int bucket = std::min(buckets - 1, int((axis[i] - start) / width));
-        const double end = start + width * (bucket + 1);
-        size_t low = i, high = i, j = i;
-        for (; j < last && (axis[j] < end || bucket == buckets - 1); ++j) {
-            if (values[j] < values[low])
-                low = j;
-            if (values[j] > values[high])
-                high = j;
-        }
-        if (j == i) // rounding put the sample past its own bucket's end
-            j = i + 1;
-        keep(std::min(low, high));
-        keep(std::max(low, high));
-        i = j;
+    for (size_t i = first; i < last;) {
+        const size_t end = std::min(last, (i / block + 1) * block);
+        const Extremes e = extremes(channel, i, end);
+        keep(std::min(e.low, e.high));
+        keep(std::max(e.low, e.high));
+        i = end;
     }
     keep(last - 1);
 }

@@ -36,21 +36,35 @@ public:
     // The first sample at or after this many seconds.
     size_t lowerBound(double seconds) const;
     // The lowest and highest value of a channel over samples [first, last); an
-    // empty range gives {+inf, -inf}.
+    // empty range gives {+inf, -inf}. A few look-ups however long the range.
     std::pair<double, double> range(Channel channel, size_t first, size_t last) const;
 
     // Samples [first, last) of one channel as points (seconds, value), thinned to
-    // at most 2 x buckets + 2: the first and the last sample, and where a bucket
-    // of the time span holds more than two samples, only its lowest and highest,
-    // in the order they came, so a spike survives however far out one looks.
-    // buckets < 1: every sample.
+    // at most 2 x buckets + 6: the first and the last sample, and of each block
+    // of samples (a power of two of them, so that there are at most `buckets`
+    // blocks) only the lowest and the highest, in the order they came. A spike
+    // survives however far out one looks, and the cost follows the number of
+    // blocks, not of samples. buckets < 1: every sample.
     void thinned(Channel channel, size_t first, size_t last, int buckets,
                  QVector<QPointF> &points) const;
 
 private:
+    // The samples holding the lowest and the highest value of a stretch.
+    struct Extremes {
+        quint32 low;
+        quint32 high;
+    };
+    // Blocks of 2^k samples, k from FIRST_LEVEL, aligned to multiples of their
+    // size, each with its extremes: kept up to date sample by sample, so the
+    // extremes of any stretch take a few look-ups, not a pass over it.
+    static constexpr int FIRST_LEVEL = 3;
+    Extremes extremes(Channel channel, size_t first, size_t last) const;
+    void merge(Channel channel, Extremes &into, const Extremes &other) const;
+
     std::vector<qint64> times;
     std::vector<double> axis;
     std::array<std::vector<double>, CHANNELS> series;
+    std::array<std::vector<std::vector<Extremes>>, CHANNELS> levels;
     std::vector<size_t> starts;
     bool originSet = false;
     bool newPeriod = false;

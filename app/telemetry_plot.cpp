@@ -164,7 +164,7 @@ TelemetryPlot::TelemetryPlot(const TelemetryHistory &samples, QWidget *parent)
         // Outputs are channels by page; setRegulatorCount picks the pages.
         const auto channel = TelemetryHistory::Channel(i);
         curves[i] = new HistoryCurve(names[i], history, channel);
-        curves[i]->setPen(colours[i], 1.5, i == 1 ? Qt::DashLine : Qt::SolidLine);
+        curves[i]->setPen(colours[i], 1.0);
         curves[i]->setYAxis(i == 1 ? QwtPlot::yRight : QwtPlot::yLeft);
         curves[i]->attach(plotWidget); // the plot owns it
     }
@@ -222,6 +222,7 @@ QPair<double, double> TelemetryPlot::shownInterval() const {
 }
 
 void TelemetryPlot::refresh() {
+    refreshPending = false;
     const QPair<double, double> shown = interval();
     plotWidget->setAxisScale(QwtPlot::xBottom, shown.first, shown.second);
 
@@ -240,8 +241,12 @@ void TelemetryPlot::refresh() {
 }
 
 void TelemetryPlot::sampleAdded() {
-    if (isVisible() && !pause->isChecked())
-        refresh();
+    // Redrawn once the event loop runs, not inside the tick: the poll stays as
+    // quick as it was, and samples that arrive together cost one redraw.
+    if (!isVisible() || pause->isChecked() || refreshPending)
+        return;
+    refreshPending = true;
+    QMetaObject::invokeMethod(this, &TelemetryPlot::refresh, Qt::QueuedConnection);
 }
 
 void TelemetryPlot::showEvent(QShowEvent *event) {

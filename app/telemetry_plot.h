@@ -45,7 +45,8 @@ public:
     QString exportCsv(const QString &path) const;
 
 public Q_SLOTS:
-    // The history grew by one sample: follow it, unless paused or hidden.
+    // The history grew by one sample: follow it, unless paused or hidden, when
+    // the event loop next runs.
     void sampleAdded();
     // Everything again: the axes from the history and a repaint.
     void refresh();
@@ -66,4 +67,5 @@ private:
     QPushButton *pause = nullptr;
     int regulators = 0;
     double frozenEnd = 0; // the latest time shown when pause was pressed
+    bool refreshPending = false;
 };
