@@ -11,17 +11,22 @@
 #include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
 class PoweredWindow {
 public:
-    PoweredWindow() {
+    // beforePower: runs on the window shown, before the power button is pressed
+    // (to attach what listens to it).
+    explicit PoweredWindow(const std::function<void(MainWindow &)> &beforePower = {}) {
         SimulatedBridge &bridge = startSimulation("QM4434");
         bridge.setRecording(false); // memory stays flat however long a run is
         window = std::make_unique<MainWindow>();
         window->show();
+        if (beforePower)
+            beforePower(*window);
         settle();
         button("pvin_on_btn")->click(); // identifies the chip and starts polling
         button("autoExecCB")->setChecked(true);

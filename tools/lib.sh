@@ -8,9 +8,9 @@
 # ROOT must be set by the caller to the repository's top folder.
 
 # What the ordinary build (libraries, programs, tests, benchmarks) needs, with
-# a font for the panel's texts.
+# a font for the panel's texts; Qwt draws the telemetry plot.
 QM_PACKAGES="build-essential cmake ninja-build pkg-config python3 qtbase5-dev qtbase5-dev-tools libhidapi-dev
-    libbenchmark-dev fonts-dejavu-core"
+    libqwt-qt5-dev libbenchmark-dev fonts-dejavu-core"
 # What the virtual-machine test needs besides: QEMU, a static busybox, cpio, xz.
 QM_VM_PACKAGES="qemu-system-x86 busybox-static cpio xz-utils"
 
