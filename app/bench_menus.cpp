@@ -7,6 +7,7 @@
 #include "app/telemetry_recorder.h"
 #include "device/ivr_device.h"
 #include "device/regulator.h"
+#include "link/motherboard.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -71,6 +72,14 @@ BenchMenus::BenchMenus(MainWindow *window, const Clock &clock)
         if (registerWindow->isVisible())
             registerWindow->readAll();
     });
+    // Every commit ends with the update trigger, 0x01 written to 0x0F, whoever
+    // made it: the board's line for it tells the register view to read again.
+    connect(window->motherBoard(), &MotherBoard::logMessage, registerWindow,
+            [this](const QString &line) {
+                if (line.startsWith(QLatin1String("I2C Write, ")) &&
+                    line.endsWith(QLatin1String("=> [ 0x0f 0x01 ]")))
+                    registerWindow->chipChanged();
+            });
     connect(plotEntry, &QAction::triggered, this, [this] { showWindow(plotWindow); });
     connect(registerEntry, &QAction::triggered, this, [this] {
         showWindow(registerWindow);

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -73,6 +74,10 @@ RegisterView::RegisterView(MainWindow *window) : QWidget(window, Qt::Window), wi
     connect(writeButton, &QPushButton::clicked, this, &RegisterView::writeAsked);
     connect(valueEdit, &QLineEdit::returnPressed, this, &RegisterView::writeAsked);
     connect(grid, &QTableWidget::itemChanged, this, &RegisterView::cellEdited);
+    reread = new QTimer(this);
+    reread->setSingleShot(true);
+    reread->setInterval(REREAD_DELAY_MS);
+    connect(reread, &QTimer::timeout, this, &RegisterView::readAll);
     setPowered(false);
 }
 
@@ -105,6 +110,8 @@ void RegisterView::setChip(int regulatorCount) {
 
 void RegisterView::setPowered(bool on) {
     isPowered = on;
+    if (!on)
+        reread->stop();
     readButton->setEnabled(on);
     writeButton->setEnabled(on);
     grid->setEnabled(on);
@@ -124,7 +131,13 @@ void RegisterView::showValue(int row, int value) {
     filling = false;
 }
 
+void RegisterView::chipChanged() {
+    if (isPowered && isVisible())
+        reread->start();
+}
+
 void RegisterView::readAll() {
+    reread->stop(); // whatever was waiting is read now
     if (!isPowered)
         return;
     IvrDevice &device = *window->ivrDevice();

@@ -1,6 +1,6 @@
 // The register view (View > Registers): every register the model may read on
 // the identified chip, with its address, name, value in hex and binary and its
-// fields decoded. Read on demand (Read all, on opening, after a write), never
+// fields decoded. Read on demand (Read all, on opening, after a commit), never
 // per tick, live from the chip and without touching the model's cache. A write
 // goes through the model's access rules and a commit, like every other
 // transaction: it shows in the activity log, and an address the model refuses
@@ -15,6 +15,7 @@ class QLineEdit;
 class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
+class QTimer;
 
 class RegisterView : public QWidget {
     Q_OBJECT
@@ -36,8 +37,16 @@ public:
     // already holds the value. The view is read again afterwards.
     QString writeRegister(int address, int value);
 
+    // How long after a commit from elsewhere (the main window's controls) the
+    // view is read again: a slider dragged across its range commits at every
+    // step, and is read once it rests.
+    static constexpr int REREAD_DELAY_MS = 200;
+    QTimer *rereadTimer() const { return reread; }
+
 public Q_SLOTS:
     void readAll();
+    // A commit reached the chip: read again soon, if shown.
+    void chipChanged();
 
 Q_SIGNALS:
     void written(int address, int value);
@@ -57,6 +66,7 @@ private:
     QPushButton *writeButton = nullptr;
     QLineEdit *addressEdit = nullptr;
     QLineEdit *valueEdit = nullptr;
+    QTimer *reread = nullptr;
     std::vector<int> addresses; // by row
     std::vector<int> values;    // by row, as last read; -1 before
     int regulators = 0;

@@ -354,6 +354,15 @@ private Q_SLOTS:
         QCOMPARE(b.bridge->chip().activePageRegister(1, 1), uint8_t(0x9a));
         QCOMPARE(cell(table, 0x41, RegisterView::FIELDS), QString("code 154: 0.8981 V"));
 
+        // A commit from the main window's controls: read again once it rests.
+        w.clearMsgs();
+        widget<QSlider>(&w, "horizontalSlider_5")->setValue(100);
+        QCOMPARE(logRows(w).size(), 2); // the commit alone, so far
+        QVERIFY(view->rereadTimer()->isActive());
+        QVERIFY(QMetaObject::invokeMethod(view->rereadTimer(), "timeout"));
+        QCOMPARE(logRows(w).size(), 2 + 50);
+        QCOMPARE(cell(table, 0x41, RegisterView::FIELDS), QString("code 157: 0.9104 V"));
+
         // Edited in its cell; the page control keeps only its enable bit.
         w.clearMsgs();
         for (int row = 0; row < table->rowCount(); ++row) {
