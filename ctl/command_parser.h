@@ -1,4 +1,4 @@
-// The tool's commands as data, and the pure functions that turn text into them:
+// The pure functions that turn text into the tool's commands (ctl/commands.h):
 // a tokenizer for lines (standard input, or an argument holding ';') and a
 // parser for the words of one or more commands. No board access, no I/O.
 #pragma once
@@ -9,22 +9,7 @@
 
 namespace ctl {
 
-enum class CommandKind {
-    Power,
-    Pvin,
-    Detect,
-    Status,
-    Telemetry,
-    SetVout,
-    SetEnable,
-    SetDvs,
-    SetSs,
-    RegGet,
-    RegSet,
-    Dump,
-    Save,
-    Load,
-};
+struct CommandEntry;
 
 struct TelemetryOptions {
     long intervalMs = 250;
@@ -33,8 +18,9 @@ struct TelemetryOptions {
     bool csv = false;
 };
 
+// One parsed command: its entry of the command table and its arguments.
 struct Command {
-    CommandKind kind = CommandKind::Status;
+    const CommandEntry *entry = nullptr;
     std::string name; // "set vout", "reg get", ... for messages
     bool on = false;  // power, pvin, set enable
     int regulator = 0;
@@ -76,7 +62,8 @@ ParseResult parseCommands(const std::vector<Word> &words);
 // Parses the words of a single command.
 ParseResult parseCommand(const std::vector<std::string> &words);
 
-// "usage: qm44xx-ctl set vout VR VOLTS [--verify]", one line per form.
+// "usage: qm44xx-ctl set vout VR VOLTS [--verify]", one line per form: the
+// command's, or every command's of a group ("set"); "" for no command.
 std::string usageOf(const std::string &command);
 
 } // namespace ctl

@@ -1,8 +1,9 @@
 #include "ctl/ctl.h"
 
 #include "ctl/command_parser.h"
-#include "ctl/encoding.h"
+#include "ctl/commands.h"
 #include "device/chip_table.h"
+#include "device/text.h"
 #include "sim/simulation.h"
 
 #include <istream>
@@ -26,6 +27,15 @@ int report(std::ostream &err, const std::string &where, const CommandError &erro
 
 int optionError(std::ostream &err, const std::string &message) {
     err << PROGRAM << message << "\nTry 'qm44xx-ctl --help' for more information.\n";
+    err.flush();
+    return EXIT_USAGE;
+}
+
+// Done when the output reached its reader, a failure with a message otherwise.
+int printed(std::ostream &out, std::ostream &err) {
+    if (out.flush())
+        return EXIT_DONE;
+    err << PROGRAM << "cannot write the output\n";
     err.flush();
     return EXIT_USAGE;
 }
@@ -85,6 +95,26 @@ int runStandardInput(Session &session, std::istream &in, std::ostream &err) {
     return EXIT_DONE;
 }
 
+// Each command's synopsis and help lines from the command table; help starts in
+// column 23, beside a short synopsis or under a long one.
+std::string commandsHelp() {
+    constexpr size_t COLUMN = 22;
+    std::string text;
+    for (const CommandEntry &entry : commandTable()) {
+        std::string line = "  " + entry.synopsis();
+        for (const std::string &help : entry.help) {
+            if (line.size() + 2 > COLUMN) {
+                text += line + "\n";
+                line.clear();
+            }
+            line.resize(COLUMN, ' ');
+            line += help;
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
 } // namespace
 
 std::string versionText() {
@@ -110,33 +140,8 @@ std::string helpText() {
            "  -h, --help          show this help and exit\n"
            "  -V, --version       show the version and exit\n"
            "\n"
-           "Commands:\n"
-           "  power on|off        raise EN, then identify the chip and read its settings;\n"
-           "                      or lower EN\n"
-           "  pvin on|off         switch the board's input supply\n"
-           "  detect              identify the chip without touching EN: model, I2C address,\n"
-           "                      chip ID, regulator count\n"
-           "  status              fault flags of the chip and of each regulator:\n"
-           "                      OK, WARN or FAIL\n"
-           "  telemetry [--interval MS] [--count N] [--average N] [--csv]\n"
-           "                      VIN, die temperature and each output voltage; N samples\n"
-           "                      (default 1, 0 = until interrupted) MS apart (default 250),\n"
-           "                      each the mean of --average readings; --csv: a header row,\n"
-           "                      then one row per sample with an ISO 8601 time (UTC)\n"
-           "  set vout VR VOLTS   output target, 0.5 to 1.202 V in steps of 4.1 mV (a value\n"
-           "                      between steps takes the step below)\n"
-           "  set enable VR on|off\n"
-           "  set dvs VR RATE     DVS rate: 0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246 492\n"
-           "                      984 1968 3936 7872 15744 (mV/us), or its code 0 to 15\n"
-           "  set ss VR RATE      soft-start rate, as for dvs; also sets the current-limit\n"
-           "                      code (rate code - 2, within 0 to 10)\n"
-           "  reg get ADDR        read one register (0x13 or 19)\n"
-           "  reg set ADDR VALUE  write one register; a page register is followed by the\n"
-           "                      update trigger\n"
-           "  dump                every readable register as a table\n"
-           "  save FILE           write the regulators' settings to FILE (- for standard\n"
-           "                      output)\n"
-           "  load FILE           check FILE completely, then apply it (- for standard input)\n"
+           "Commands:\n" +
+           commandsHelp() +
            "set, reg set and load accept --verify. VR is 1 to 3 (or VR1 to VR3).\n"
            "\n"
            "The chip answers only while EN is high: on a fresh board start with 'power on'.\n"
@@ -146,7 +151,7 @@ std::string helpText() {
 }
 
 int run(const std::vector<std::string> &arguments, std::istream &in, std::ostream &out,
-        std::ostream &err, const Environment &environment) {
+        std::ostream &err, const Clock &clock) {
     bool trace = false;
     bool verify = false;
     bool simulate = false;
@@ -170,13 +175,11 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
         } else if (argument == "--verify") {
             verify = true;
         } else if (argument == "--help" || argument == "-h") {
-            out << helpText() << std::flush;
-            return EXIT_DONE;
+            return printed(out << helpText(), err);
         } else if (argument == "--version" || argument == "-V") {
-            out << versionText() << std::flush;
-            return EXIT_DONE;
+            return printed(out << versionText(), err);
         } else {
-            return optionError(err, "unknown option " + quoted(argument));
+            return optionError(err, "unknown option " + text::quoted(argument));
         }
     }
 
@@ -196,7 +199,7 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
 
     if (simulate)
         startSimulation(model);
-    Session session(out, err, environment, trace, verify, fromArguments ? &in : nullptr);
+    Session session(out, err, clock, trace, verify, fromArguments ? &in : nullptr);
     if (fromArguments)
         return runCommands(session, parsed.commands, err, "");
     return runStandardInput(session, in, err);

@@ -12,7 +12,7 @@
 namespace ctl {
 
 int run(const std::vector<std::string> &arguments, std::istream &in, std::ostream &out,
-        std::ostream &err, const Environment &environment = systemEnvironment());
+        std::ostream &err, const Clock &clock = systemClock());
 
 std::string helpText();
 std::string versionText();

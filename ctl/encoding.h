@@ -1,19 +1,11 @@
-// The tool's strict text-to-number conversions. The regulator's rules (pages,
-// target encoding, current limit) and the shared number formatting come from
-// device/.
+// The tool's own strict text-to-number conversions. The regulator's rules
+// (pages, target encoding, current limit), decimals, on/off and the shared
+// number formatting come from device/ (device/regulator.h, device/text.h).
 #pragma once
-
-#include "device/text.h"
 
 #include <string>
 
 namespace ctl {
-
-using text::fixed;
-using text::hex2;
-using text::parseDecimal;
-using text::parseOnOff;
-using text::quoted;
 
 // A non-negative decimal integer of at most 9 digits.
 bool parseCount(const std::string &text, long &value);

@@ -1,17 +1,16 @@
 #include "ctl/session.h"
 
-#include "ctl/encoding.h"
+#include "ctl/commands.h"
+#include "ctl/files.h"
 #include "ctl/output.h"
 #include "device/config_file.h"
 #include "device/ivr_device.h"
 #include "device/register_map.h"
 #include "device/regulator.h"
 #include "device/settings.h"
+#include "device/text.h"
 #include "link/motherboard.h"
 
-#include <QFile>
-#include <QSaveFile>
-#include <QThread>
 #include <exception>
 #include <istream>
 #include <map>
@@ -41,68 +40,35 @@ std::string readLimited(std::istream &in) {
 }
 } // namespace
 
-Environment systemEnvironment() {
-    Environment environment;
-    environment.now = [] { return QDateTime::currentDateTimeUtc(); };
-    environment.sleep = [](long ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
-    return environment;
-}
-
-Session::Session(std::ostream &out, std::ostream &err, const Environment &environment, bool trace,
+Session::Session(std::ostream &out, std::ostream &err, const Clock &clock, bool trace,
                  bool verifyAll, std::istream *in)
-    : out(out), err(err), environment(environment), trace(trace), verifyAll(verifyAll), in(in) {}
+    : out(out), err(err), clock(clock), trace(trace), verifyAll(verifyAll), in(in) {}
 
 Session::~Session() = default;
 
 void Session::execute(const Command &command) {
     try {
-        dispatch(command);
+        (this->*command.entry->run)(command);
     } catch (const std::string &text) {
         // The link's and the device model's own texts.
         throw CommandError{EXIT_BOARD, text, std::string()};
     } catch (const std::exception &e) {
         throw CommandError{EXIT_BOARD, command.name + ": " + e.what(), std::string()};
     }
-    out.flush();
-}
-
-void Session::dispatch(const Command &command) {
-    switch (command.kind) {
-    case CommandKind::Power:
-        return power(command.on);
-    case CommandKind::Pvin:
-        return pvin(command.on);
-    case CommandKind::Detect:
-        return detect();
-    case CommandKind::Status:
-        return status();
-    case CommandKind::Telemetry:
-        return telemetry(command.telemetry);
-    case CommandKind::SetVout:
-    case CommandKind::SetEnable:
-    case CommandKind::SetDvs:
-    case CommandKind::SetSs:
-        return set(command);
-    case CommandKind::RegGet:
-        return regGet(command.address);
-    case CommandKind::RegSet:
-        return regSet(command);
-    case CommandKind::Dump:
-        return dump();
-    case CommandKind::Save:
-        return save(command.file);
-    case CommandKind::Load:
-        return load(command);
-    }
+    // Output that did not reach its reader (a full disk, a closed pipe) is a
+    // failed command, whatever the command.
+    if (!out.flush())
+        throw fileError(command.name + ": cannot write the output");
 }
 
 std::string Session::timestamp() const {
-    return environment.now().toUTC().toString(Qt::ISODateWithMs).toStdString();
+    return clock.now().toUTC().toString(Qt::ISODateWithMs).toStdString();
 }
 
 MotherBoard &Session::board() {
     if (!motherBoard) {
         motherBoard = std::make_unique<MotherBoard>();
+        motherBoard->setClock(clock);
         if (trace) {
             QObject::connect(motherBoard.get(), &MotherBoard::logMessage,
                              [this](const QString &line) {
@@ -116,7 +82,8 @@ MotherBoard &Session::board() {
 IvrDevice &Session::chip() {
     IvrDevice &device = *board().device;
     if (!identified) {
-        const ChipDescriptor found = device.identify_chip();
+        // The known models only: never the general call (see powerOnKnownChip).
+        const ChipDescriptor found = device.identify_known_chip();
         if (found.regulator_count == 0)
             throw CommandError{EXIT_BOARD, NOT_POWERED, std::string()};
         device.refresh();
@@ -143,31 +110,35 @@ void Session::verifyRegisters(const std::vector<uint8_t> &addresses) {
     for (uint8_t address : addresses) {
         const uint8_t read = device.read_register(address, true, false);
         const uint8_t expected = device.register_cache[address];
+        if (read == 0xFF && expected != 0xFF)
+            confirmChipAnswers(device);
         if (reg::isPageControl(address)) {
             const uint8_t bit = reg::PAGE_CONTROL_CACHED_BITS;
             if ((read & bit) != (expected & bit))
                 throw CommandError{EXIT_BOARD,
-                                   "verify failed: the enable bit of register " + hex2(address) +
-                                       " reads " + ((read & bit) ? "1" : "0") + ", " +
+                                   "verify failed: the enable bit of register " +
+                                       text::hex2(address) + " reads " +
+                                       ((read & bit) ? "1" : "0") + ", " +
                                        ((expected & bit) ? "1" : "0") + " was written",
                                    std::string()};
         } else if (read != expected) {
             throw CommandError{EXIT_BOARD,
-                               "verify failed: register " + hex2(address) + " reads " + hex2(read) +
-                                   ", " + hex2(expected) + " was written",
+                               "verify failed: register " + text::hex2(address) + " reads " +
+                                   text::hex2(read) + ", " + text::hex2(expected) + " was written",
                                std::string()};
         }
     }
 }
 
-void Session::power(bool on) {
+void Session::power(const Command &command) {
+    const bool on = command.on;
     MotherBoard &b = board();
     identified = false;
     if (!on) {
         b.setEN(false);
         return;
     }
-    const ChipDescriptor found = b.setEN(true);
+    const ChipDescriptor found = b.powerOnKnownChip();
     if (found.regulator_count == 0)
         throw CommandError{EXIT_BOARD,
                            "IVR not powered: no known chip answered after EN went high (is "
@@ -177,15 +148,16 @@ void Session::power(bool on) {
     identified = true;
 }
 
-void Session::pvin(bool on) {
+void Session::pvin(const Command &command) {
+    const bool on = command.on;
     board().setPVIN(on);
     // The chip restarts (or stops) with its supply: identify it again when needed.
     identified = false;
     if (on)
-        environment.sleep(MotherBoard::POWER_UP_DELAY_MS);
+        clock.sleep(MotherBoard::POWER_UP_DELAY_MS);
 }
 
-void Session::detect() {
+void Session::detect(const Command &) {
     identified = false;
     chip();
     out << formatDetect(activeChip);
@@ -194,23 +166,23 @@ void Session::detect() {
 void Session::confirmChipAnswers(IvrDevice &device) {
     // A bus where nothing answers reads all ones. The chip's ID tells a silent
     // chip from readings that really are at full scale.
-    if (device.read_register(reg::CHIP_ID, true, false) == activeChip.chip_id)
+    const uint8_t id = device.read_register(reg::CHIP_ID, true, false);
+    if (id == activeChip.chip_id)
         return;
     throw CommandError{EXIT_BOARD,
                        "the chip stopped answering: " + activeChip.chip_name + " at " +
-                           hex2(uint8_t(device.i2c_address)) +
-                           " reads 0xff (is EN high and PVIN on?)",
+                           text::hex2(uint8_t(device.i2c_address)) + " reads " + text::hex2(id) +
+                           " (is EN high and PVIN on?)",
                        std::string()};
 }
 
-void Session::status() {
+void Session::status(const Command &) {
     IvrDevice &device = chip();
     const uint8_t core = device.read_core_status();
     std::vector<uint8_t> regulators;
     bool allOnes = (core & 0x3F) == 0x3F;
-    for (int vr = 1; vr <= activeChip.regulator_count; ++vr) {
-        regulators.push_back(
-            device.read_page_status(regulator::pageOf(vr, activeChip.regulator_count)));
+    for (int page : regulator::populatedPages(activeChip.regulator_count)) {
+        regulators.push_back(device.read_page_status(page));
         allOnes = allOnes && regulators.back() == 0xFF;
     }
     if (allOnes)
@@ -218,16 +190,15 @@ void Session::status() {
     out << formatStatus(core, regulators);
 }
 
-void Session::telemetry(const TelemetryOptions &options) {
+void Session::telemetry(const Command &command) {
+    const TelemetryOptions &options = command.telemetry;
     IvrDevice &device = chip();
-    std::vector<int> pages;
-    for (int vr = 1; vr <= activeChip.regulator_count; ++vr)
-        pages.push_back(regulator::pageOf(vr, activeChip.regulator_count));
+    const std::vector<int> pages = regulator::populatedPages(activeChip.regulator_count);
     if (options.csv)
         out << telemetryCsvHeader(int(pages.size())) << std::endl;
     for (long i = 0; options.count == 0 || i < options.count; ++i) {
         if (i > 0 && options.intervalMs > 0)
-            environment.sleep(options.intervalMs);
+            clock.sleep(options.intervalMs);
         TelemetrySample sample;
         sample.time = timestamp();
         sample.vout.assign(pages.size(), 0.0);
@@ -252,38 +223,48 @@ void Session::telemetry(const TelemetryOptions &options) {
     }
 }
 
-void Session::set(const Command &command) {
-    IvrDevice &device = chip();
-    const int page = pageOf(command);
-    const uint8_t base = reg::pageBase(page);
-    uint8_t touched = base;
-    switch (command.kind) {
-    case CommandKind::SetVout:
-        device.set_dac_code(page, command.code);
-        touched = uint8_t(base + reg::PAGE_DAC);
-        break;
-    case CommandKind::SetEnable:
-        device.set_enable(page, command.on ? 1 : 0);
-        touched = uint8_t(base + reg::PAGE_CONTROL);
-        break;
-    case CommandKind::SetDvs:
-        device.set_dvs_code(page, command.code);
-        touched = uint8_t(base + reg::PAGE_DVS);
-        break;
-    default: // soft-start, with the current limit that goes with it
-        device.set_ss_code(page, command.code);
-        device.set_clim_code(page, regulator::climCodeForSoftStart(command.code));
-        touched = uint8_t(base + reg::PAGE_SS_CLIM);
-        break;
-    }
-    device.commit();
+void Session::commitSetting(const Command &command, uint8_t touched) {
+    chip().commit();
     if (command.verify || verifyAll)
         verifyRegisters({touched});
 }
 
-void Session::regGet(int address) {
+void Session::setVout(const Command &command) {
     IvrDevice &device = chip();
-    out << hex2(device.read_register(uint8_t(address), true, true)) << '\n';
+    const int page = pageOf(command);
+    device.set_dac_code(page, command.code);
+    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_DAC));
+}
+
+void Session::setEnable(const Command &command) {
+    IvrDevice &device = chip();
+    const int page = pageOf(command);
+    device.set_enable(page, command.on ? 1 : 0);
+    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_CONTROL));
+}
+
+void Session::setDvs(const Command &command) {
+    IvrDevice &device = chip();
+    const int page = pageOf(command);
+    device.set_dvs_code(page, command.code);
+    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_DVS));
+}
+
+void Session::setSs(const Command &command) {
+    IvrDevice &device = chip();
+    const int page = pageOf(command);
+    // The current limit goes with the soft-start rate.
+    device.set_ss_code(page, command.code);
+    device.set_clim_code(page, regulator::climCodeForSoftStart(command.code));
+    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_SS_CLIM));
+}
+
+void Session::regGet(const Command &command) {
+    IvrDevice &device = chip();
+    const uint8_t value = device.read_register(uint8_t(command.address), true, true);
+    if (value == 0xFF)
+        confirmChipAnswers(device);
+    out << text::hex2(value) << '\n';
 }
 
 void Session::regSet(const Command &command) {
@@ -301,55 +282,56 @@ void Session::regSet(const Command &command) {
         verifyRegisters({address});
 }
 
-void Session::dump() {
+void Session::dump(const Command &) {
     IvrDevice &device = chip();
     std::map<int, uint8_t> values;
     for (int address = 0; address < 256; ++address) {
         if (isReadable(uint16_t(address)))
             values[address] = device.read_register(uint8_t(address), true, false);
     }
+    if (values[reg::CHIP_ID] != activeChip.chip_id)
+        confirmChipAnswers(device);
     out << formatDump(values);
 }
 
-void Session::save(const std::string &file) {
+void Session::save(const Command &command) {
+    const std::string &file = command.file;
     IvrDevice &device = chip();
     device.refresh(); // the chip's settings as they are now
+    // A silent chip reads all ones, which no setting is: say so, rather than
+    // that a target is out of range.
+    if (device.register_cache[reg::CHIP_ID] != activeChip.chip_id)
+        confirmChipAnswers(device);
     const ChipSettings settings = settingsFromCache(device);
     const std::string unsavable = unsavableReason(settings);
     if (!unsavable.empty())
         throw fileError("save: " + unsavable + "; set it with 'set vout' first");
-    const std::string text = formatConfig(settings);
+    const std::string contents = formatConfig(settings);
     if (file == "-") {
-        out << text;
+        out << contents;
         return;
     }
-    // Written to a temporary file and renamed: an old file is never left half
-    // overwritten.
-    QSaveFile saveFile(QFile::decodeName(file.c_str()));
-    if (!saveFile.open(QIODevice::WriteOnly) ||
-        saveFile.write(text.data(), qint64(text.size())) != qint64(text.size()) ||
-        !saveFile.commit())
-        throw fileError("save: cannot write " + file + ": " + saveFile.errorString().toStdString());
+    const std::string error = replaceFile(file, contents);
+    if (!error.empty())
+        throw fileError("save: cannot write " + file + ": " + error);
 }
 
 void Session::load(const Command &command) {
     const std::string &file = command.file;
-    std::string text;
+    std::string contents;
     if (file == "-") {
         if (!in)
             throw usageError("load", "standard input carries the commands; give a file name");
-        text = readLimited(*in);
+        contents = readLimited(*in);
     } else {
-        QFile input(QFile::decodeName(file.c_str()));
-        if (!input.open(QIODevice::ReadOnly))
-            throw fileError("load: cannot open " + file + ": " + input.errorString().toStdString());
-        const QByteArray bytes = input.read(qint64(MAX_CONFIG_SIZE) + 1);
-        if (input.error() != QFileDevice::NoError)
-            throw fileError("load: cannot read " + file + ": " + input.errorString().toStdString());
-        text = bytes.toStdString();
+        bool openFailed = false;
+        const std::string error = readRegularFile(file, MAX_CONFIG_SIZE + 1, contents, openFailed);
+        if (!error.empty())
+            throw fileError("load: cannot " + std::string(openFailed ? "open " : "read ") + file +
+                            ": " + error);
     }
     // Everything is checked before the first byte goes to the chip.
-    const ConfigParseResult parsed = parseConfig(text);
+    const ConfigParseResult parsed = parseConfig(contents);
     if (!parsed.ok())
         throw fileError("load: " + file + ": " + parsed.error);
     IvrDevice &device = chip();

@@ -7,9 +7,8 @@
 
 #include "ctl/command_parser.h"
 #include "device/chip_table.h"
+#include "link/clock.h"
 
-#include <QDateTime>
-#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -32,48 +31,48 @@ struct CommandError {
     std::string usage;
 };
 
-// The clock and the wait, replaceable for tests.
-struct Environment {
-    std::function<QDateTime()> now; // UTC
-    std::function<void(long ms)> sleep;
-};
-Environment systemEnvironment();
-
 class Session {
 public:
     // in: where "load -" reads, or nullptr when standard input carries the
-    // commands themselves.
-    Session(std::ostream &out, std::ostream &err, const Environment &environment, bool trace,
-            bool verifyAll, std::istream *in);
+    // commands themselves. clock: the time of --trace and telemetry, and every
+    // wait (the board's power-up wait too).
+    Session(std::ostream &out, std::ostream &err, const Clock &clock, bool trace, bool verifyAll,
+            std::istream *in);
     ~Session();
 
-    // Throws CommandError.
+    // Runs the command's entry of the command table. Throws CommandError.
     void execute(const Command &command);
 
+    // The commands, as the command table runs them.
+    void power(const Command &command);
+    void pvin(const Command &command);
+    void detect(const Command &command);
+    void status(const Command &command);
+    void telemetry(const Command &command);
+    void setVout(const Command &command);
+    void setEnable(const Command &command);
+    void setDvs(const Command &command);
+    void setSs(const Command &command);
+    void regGet(const Command &command);
+    void regSet(const Command &command);
+    void dump(const Command &command);
+    void save(const Command &command);
+    void load(const Command &command);
+
 private:
-    void dispatch(const Command &command);
     MotherBoard &board();
     IvrDevice &chip();
     int pageOf(const Command &command);
     void verifyRegisters(const std::vector<uint8_t> &addresses);
     void confirmChipAnswers(IvrDevice &device);
     std::string timestamp() const;
-
-    void power(bool on);
-    void pvin(bool on);
-    void detect();
-    void status();
-    void telemetry(const TelemetryOptions &options);
-    void set(const Command &command);
-    void regGet(int address);
-    void regSet(const Command &command);
-    void dump();
-    void save(const std::string &file);
-    void load(const Command &command);
+    // Commits a set command's change, then reads back the register it touched
+    // when asked to.
+    void commitSetting(const Command &command, uint8_t touched);
 
     std::ostream &out;
     std::ostream &err;
-    Environment environment;
+    Clock clock;
     bool trace;
     bool verifyAll;
     std::istream *in;

@@ -29,7 +29,15 @@ struct DeviceInfo {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     uint16_t versionNumber = 0;
+    // The USB strings, in UTF-8; empty when the device has none.
+    std::string serialNumber;
+    std::string manufacturer;
+    std::string product;
 };
+
+// A device string as UTF-8 (wchar_t holds UTF-32 where hidapi runs); nullptr
+// gives "" and a value that is no code point gives U+FFFD.
+std::string utf8(const wchar_t *text);
 
 class Backend {
 public:
@@ -42,6 +50,9 @@ public:
     // value on failure.
     virtual Handle *open(const std::string &path, bool read, bool write, DeviceInfo &info,
                          int &error) = 0;
+    // Whether a board opened through this backend must be locked against other
+    // handles (hidraw hands every input report to every open handle).
+    virtual bool locksBoard() const { return false; }
 };
 
 // The backend table, consulted in order by enumeration and by open. The

@@ -1,7 +1,8 @@
 // The platform backend: hidraw nodes through hidapi. hidraw lets one node be
 // opened several times, so the bridge can be held once for writing and once for
-// reading. hidapi always opens nodes read-write; the access asked for is kept in
-// the record only.
+// reading; as every handle then gets every input report, the transport locks the
+// node against other programs. hidapi always opens nodes read-write; the access
+// asked for is kept in the record only.
 #include "link/hid_backend_table.h"
 
 #include <hidapi/hidapi.h>
@@ -57,6 +58,8 @@ public:
         return path.compare(0, 5, "/dev/") == 0;
     }
 
+    bool locksBoard() const override { return true; }
+
     Handle *open(const std::string &path, bool, bool, DeviceInfo &info, int &error) override {
         if (!initialise()) {
             error = errno ? errno : EIO;
@@ -80,6 +83,9 @@ private:
         info.vendorId = d->vendor_id;
         info.productId = d->product_id;
         info.versionNumber = d->release_number;
+        info.serialNumber = utf8(d->serial_number);
+        info.manufacturer = utf8(d->manufacturer_string);
+        info.product = utf8(d->product_string);
         return info;
     }
 

@@ -12,8 +12,9 @@ QString hexByte(uint8_t value) {
     return text;
 }
 
-MotherBoard::MotherBoard(QObject *parent) : QObject(parent), device(nullptr), pic(nullptr) {
-    pic = new PIC(this, false);
+MotherBoard::MotherBoard(QObject *parent, const std::string &devicePath)
+    : QObject(parent), device(nullptr), pic(nullptr) {
+    pic = new PIC(this, false, devicePath);
     device = new IvrDevice(this, 0x11, 3);
 }
 

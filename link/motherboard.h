@@ -19,8 +19,9 @@ QString hexByte(uint8_t value);
 class MotherBoard : public QObject, public I2C {
     Q_OBJECT
 public:
-    // Opens the bridge; throws the transport's text when it cannot.
-    explicit MotherBoard(QObject *parent = nullptr);
+    // Opens the bridge (the first one, or the one at devicePath, as PIC does);
+    // throws the transport's text when it cannot.
+    explicit MotherBoard(QObject *parent = nullptr, const std::string &devicePath = std::string());
     ~MotherBoard() override;
 
     void write(uint16_t address, std::string data) override;

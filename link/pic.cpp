@@ -1,10 +1,13 @@
 #include "link/pic.h"
 
+#include "link/board_lock.h"
 #include "link/bridge_protocol.h"
+#include "link/hid_backend_table.h"
 
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace {
@@ -26,21 +29,79 @@ Report lineReport(uint8_t command, uint8_t value) {
 }
 } // namespace
 
-PIC::PIC(QObject *parent, bool trace) : QObject(parent), trace(trace) {
-    std::vector<HidInterfaceRecord> list;
-    enumerateHidInterfaces(list);
-    const HidInterfaceRecord *bridgeRecord = nullptr;
+namespace {
+bool isBridge(const HidAttributes &attributes) {
+    return attributes.VendorID == bridge::VENDOR_ID && attributes.ProductID == bridge::PRODUCT_ID;
+}
+
+std::string usbId(uint16_t vendor, uint16_t product) {
+    char text[10];
+    std::snprintf(text, sizeof text, "%04x:%04x", vendor, product);
+    return text;
+}
+
+// The node a path names, for paths that reach it through a link (udev's
+// by-path names, a rule's symlink); the path itself otherwise.
+std::string resolvedPath(const std::string &path) {
+    if (path.empty() || path[0] != '/')
+        return path;
+    char *resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return path;
+    std::string node(resolved);
+    std::free(resolved);
+    return node;
+}
+
+// The path of the bridge to open: the first listed, or the one asked for.
+std::string choosePath(const std::vector<HidInterfaceRecord> &list, const std::string &wanted) {
+    if (wanted.empty()) {
+        for (const HidInterfaceRecord &record : list) {
+            if (isBridge(record.attributes))
+                return record.path; // later matches are never tried
+        }
+        throw std::string("Motherboard not found");
+    }
+    const std::string node = resolvedPath(wanted);
     for (const HidInterfaceRecord &record : list) {
-        if (record.attributes.VendorID == bridge::VENDOR_ID &&
-            record.attributes.ProductID == bridge::PRODUCT_ID) {
-            bridgeRecord = &record;
-            break; // later matches are never tried
+        if (record.path != wanted && record.path != node)
+            continue;
+        if (!isBridge(record.attributes))
+            throw "Not a motherboard: " + wanted + " (USB ID " +
+                usbId(record.attributes.VendorID, record.attributes.ProductID) + ", not " +
+                usbId(bridge::VENDOR_ID, bridge::PRODUCT_ID) + ")";
+        return record.path;
+    }
+    throw "Motherboard not found: " + wanted;
+}
+} // namespace
+
+std::vector<hid::DeviceInfo> listBridges() {
+    std::vector<hid::DeviceInfo> bridges;
+    for (hid::Backend *backend : hid::backendTable()) {
+        std::vector<hid::DeviceInfo> devices;
+        if (!backend->enumerate(devices))
+            continue;
+        for (hid::DeviceInfo &info : devices) {
+            if (info.vendorId == bridge::VENDOR_ID && info.productId == bridge::PRODUCT_ID)
+                bridges.push_back(std::move(info));
         }
     }
-    if (!bridgeRecord)
-        throw std::string("Motherboard not found");
-    const std::string path = bridgeRecord->path;
+    return bridges;
+}
+
+PIC::PIC(QObject *parent, bool trace, const std::string &devicePath)
+    : QObject(parent), trace(trace) {
+    std::vector<HidInterfaceRecord> list;
+    enumerateHidInterfaces(list);
+    const std::string path = choosePath(list, devicePath);
     releaseHidInterfaceList(list);
+
+    // Locked before it is opened, so that a refused program never reads a
+    // report of the one that holds the board.
+    hid::Backend *backend = hid::backendForPath(path);
+    if (backend && backend->locksBoard())
+        lock = std::make_unique<BoardLock>(path);
 
     if (!openHidInterface(path, false, true, false, false, writeHandleRecord))
         throw "Error opening motherboard USB connection: " +

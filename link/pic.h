@@ -7,13 +7,25 @@
 #include "device/i2c.h"
 
 #include <QObject>
+#include <memory>
+#include <vector>
+
+class BoardLock;
+
+// Every bridge connected (vendor 0x04D8, product 0xF02A), in the order the
+// transport looks for one, with its path and USB strings; empty when none is.
+std::vector<hid::DeviceInfo> listBridges();
 
 class PIC : public QObject, public I2C {
     Q_OBJECT
 public:
-    // Finds and opens the bridge (twice: write-only and read-only); throws
-    // "Motherboard not found" or "Error opening motherboard USB connection: <errno>".
-    explicit PIC(QObject *parent, bool trace);
+    // Finds and opens the bridge (twice: write-only and read-only): the first one
+    // listed, or the one at devicePath (a hidraw node such as /dev/hidraw3, or a
+    // simulated board's path). A hidraw node is locked against other programs
+    // until the transport is destroyed. Throws "Motherboard not found",
+    // "Motherboard not found: PATH", "Not a motherboard: PATH (...)", "board PATH is
+    // in use by ..." or "Error opening motherboard USB connection: <errno>".
+    explicit PIC(QObject *parent, bool trace, const std::string &devicePath = std::string());
     ~PIC() override;
 
     void write(uint16_t address, std::string data) override;
@@ -34,6 +46,7 @@ private:
     void sendReport(const unsigned char *report);
     void discardStaleAnswers();
 
+    std::unique_ptr<BoardLock> lock; // taken before the handles are opened
     HidInterfaceRecord writeHandleRecord;
     HidInterfaceRecord readHandleRecord;
     bool trace;

@@ -22,6 +22,20 @@ void SimulatedBridge::unplugAfter(std::chrono::milliseconds delay) {
     unplugDeadline = std::chrono::steady_clock::now() + delay;
 }
 
+void SimulatedBridge::stallAfter(std::chrono::milliseconds delay) {
+    stallDeadlineSet = true;
+    stallDeadline = std::chrono::steady_clock::now() + delay;
+}
+
+std::chrono::steady_clock::time_point SimulatedBridge::nextChange() const {
+    auto next = std::chrono::steady_clock::time_point::max();
+    if (unplugDeadlineSet)
+        next = unplugDeadline;
+    if (!answers.empty())
+        next = std::min(next, answers.front().ready);
+    return next;
+}
+
 bool SimulatedBridge::present() {
     if (unplugDeadlineSet && std::chrono::steady_clock::now() >= unplugDeadline) {
         goAway();
@@ -54,6 +68,10 @@ int SimulatedBridge::receive(const uint8_t *report, size_t length, int &error) {
     if (!present()) {
         error = ENODEV;
         return -1;
+    }
+    if (stallDeadlineSet && std::chrono::steady_clock::now() >= stallDeadline) {
+        stalled = true;
+        stallDeadlineSet = false;
     }
     if (recording)
         received.emplace_back(report, report + length);

@@ -35,12 +35,19 @@ public:
     // it is gone (the answer to the n-th is not read any more).
     // stallAfterReports(n): the n-th report is still answered, later ones not.
     // n <= 0: at once. An unplugged board loses the answers not yet read.
+    // unplugAfter() and stallAfter() count from the call: reports that arrive
+    // from then on find the board gone or go unanswered.
     void unplug() { goAway(); }
     void replug() { unplugged = false; }
     void unplugAfterReports(long n);
     void unplugAfter(std::chrono::milliseconds delay);
     void stall(bool on) { stalled = on; }
     void stallAfterReports(long n);
+    void stallAfter(std::chrono::milliseconds delay);
+    // When the board next changes by itself: a timed unplug falls due or a
+    // delayed answer can be read (time_point::max(): nothing due). A host that
+    // waits on its own event loop sleeps until then.
+    std::chrono::steady_clock::time_point nextChange() const;
     // Answers of this many bytes (0 = empty, 1 or 2 = too short to hold the
     // chip's byte); -1 restores full answers.
     void setAnswerLength(int bytes) { answerLength = bytes; }
@@ -122,4 +129,6 @@ private:
     std::array<long, 256> commandsSeen{};
     bool unplugDeadlineSet = false;
     std::chrono::steady_clock::time_point unplugDeadline;
+    bool stallDeadlineSet = false;
+    std::chrono::steady_clock::time_point stallDeadline;
 };

@@ -1,5 +1,5 @@
-// The simulated board as a HID backend: listed by enumeration, opened by path,
-// exchanging reports with the simulated bridge.
+// The simulated boards as a HID backend: listed by enumeration, opened by path,
+// exchanging reports with their simulated bridges.
 #include "sim/simulation.h"
 
 #include "link/bridge_protocol.h"
@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -28,13 +29,45 @@ private:
     int lastError = 0;
 };
 
+// One simulated board on the bus.
+struct Board {
+    Board(const std::string &model, size_t number)
+        : bridge(*findChipModel(model)), model(model),
+          path(PATH_PREFIX + model + (number > 1 ? "-" + std::to_string(number) : "")),
+          serial(serialFor(number)) {}
+
+    static std::string serialFor(size_t number) {
+        std::string digits = std::to_string(number);
+        return "SIM" + std::string(digits.size() < 4 ? 4 - digits.size() : 0, '0') + digits;
+    }
+
+    hid::DeviceInfo info() const {
+        hid::DeviceInfo d;
+        d.path = path;
+        d.vendorId = bridge::VENDOR_ID;
+        d.productId = bridge::PRODUCT_ID;
+        d.versionNumber = 0x0100;
+        d.serialNumber = serial;
+        d.manufacturer = "Microchip Technology Inc.";
+        d.product = "QM44xxC evaluation board (simulated " + model + ")";
+        return d;
+    }
+
+    SimulatedBridge bridge;
+    std::string model;
+    std::string path;
+    std::string serial;
+};
+
+// The simulated boards, listed in the order they were added. Each process has
+// its own, so they need no lock.
 class SimBackend : public hid::Backend {
 public:
-    SimBackend(const std::string &model) : bridge(*findChipModel(model)), model(model) {}
-
     bool enumerate(std::vector<hid::DeviceInfo> &devices) override {
-        if (bridge.present())
-            devices.push_back(info());
+        for (const std::unique_ptr<Board> &board : boards) {
+            if (board->bridge.present())
+                devices.push_back(board->info());
+        }
         return true;
     }
     bool ownsPath(const std::string &path) const override {
@@ -42,25 +75,28 @@ public:
     }
     hid::Handle *open(const std::string &path, bool, bool, hid::DeviceInfo &opened,
                       int &error) override {
-        if (path != PATH_PREFIX + model || !bridge.present()) {
+        Board *board = find(path);
+        if (!board || !board->bridge.present()) {
             error = ENODEV;
             return nullptr;
         }
-        if (bridge.openRefusal()) {
-            error = bridge.openRefusal();
+        if (board->bridge.openRefusal()) {
+            error = board->bridge.openRefusal();
             return nullptr;
         }
-        opened = info();
-        return new SimHandle(bridge);
+        opened = board->info();
+        return new SimHandle(board->bridge);
     }
 
-    SimulatedBridge bridge;
-
-private:
-    hid::DeviceInfo info() const {
-        return {PATH_PREFIX + model, bridge::VENDOR_ID, bridge::PRODUCT_ID, 0x0100};
+    Board *find(const std::string &path) const {
+        for (const std::unique_ptr<Board> &board : boards) {
+            if (board->path == path)
+                return board.get();
+        }
+        return nullptr;
     }
-    std::string model;
+
+    std::vector<std::unique_ptr<Board>> boards;
 };
 
 std::unique_ptr<SimBackend> &current() {
@@ -68,15 +104,28 @@ std::unique_ptr<SimBackend> &current() {
     return backend;
 }
 
+void checkModel(const std::string &model) {
+    if (!findChipModel(model))
+        throw "Unknown chip model \"" + model + "\" (known: " + chipModelNames() + ")";
+}
+
 } // namespace
 
 SimulatedBridge &startSimulation(const std::string &model) {
-    if (!findChipModel(model))
-        throw "Unknown chip model \"" + model + "\" (known: " + chipModelNames() + ")";
+    checkModel(model);
     stopSimulation();
-    current() = std::make_unique<SimBackend>(model);
-    hid::addBackend(current().get(), true);
-    return current()->bridge;
+    return addSimulation(model);
+}
+
+SimulatedBridge &addSimulation(const std::string &model) {
+    checkModel(model);
+    if (!current()) {
+        current() = std::make_unique<SimBackend>();
+        hid::addBackend(current().get(), true);
+    }
+    auto &boards = current()->boards;
+    boards.push_back(std::make_unique<Board>(model, boards.size() + 1));
+    return boards.back()->bridge;
 }
 
 void stopSimulation() {
@@ -87,7 +136,26 @@ void stopSimulation() {
 }
 
 SimulatedBridge *simulation() {
-    return current() ? &current()->bridge : nullptr;
+    return current() ? &current()->boards.front()->bridge : nullptr;
+}
+
+std::vector<SimulatedBridge *> simulations() {
+    std::vector<SimulatedBridge *> all;
+    if (current()) {
+        for (const std::unique_ptr<Board> &board : current()->boards)
+            all.push_back(&board->bridge);
+    }
+    return all;
+}
+
+std::string simulationPath(const SimulatedBridge &bridge) {
+    if (current()) {
+        for (const std::unique_ptr<Board> &board : current()->boards) {
+            if (&board->bridge == &bridge)
+                return board->path;
+        }
+    }
+    return std::string();
 }
 
 bool parseSimulateArgument(const std::string &argument, std::string &model, std::string &error) {

@@ -25,8 +25,13 @@ if(NOT active STREQUAL
     message(FATAL_ERROR "unexpected udev rule: ${active}")
 endif()
 
-foreach(file bin/qm44xx-panel share/applications/qm44xx-panel.desktop
-             share/icons/hicolor/256x256/apps/qm44xx.png)
+foreach(file bin/qm44xx-panel bin/qm44xx-virtual-bridge bin/qm44xx-server
+             share/applications/io.github.qm44xx.panel.desktop
+             share/metainfo/io.github.qm44xx.panel.metainfo.xml
+             share/icons/hicolor/256x256/apps/qm44xx.png
+             share/icons/hicolor/48x48/apps/qm44xx.png
+             share/icons/hicolor/scalable/apps/qm44xx.svg
+             share/bash-completion/completions/qm44xx-ctl)
     if(NOT EXISTS "${PREFIX}/${file}")
         message(FATAL_ERROR "${file} was not installed")
     endif()

@@ -5,13 +5,22 @@
 #include "ctl/encoding.h"
 #include "device/conversions.h"
 #include "device/register_map.h"
+#include "device/text.h"
 #include "link/bridge_protocol.h"
 #include "test_support.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,6 +85,71 @@ void writeFile(const QString &path, const QByteArray &text) {
     file.write(text);
 }
 
+struct FileState {
+    QByteArray bytes;
+    mode_t mode = 0; // type and permission bits
+    uid_t owner = 0;
+    gid_t group = 0;
+    bool operator==(const FileState &o) const {
+        return bytes == o.bytes && mode == o.mode && owner == o.owner && group == o.group;
+    }
+};
+FileState fileState(const QString &path) {
+    FileState state;
+    struct stat st;
+    if (lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return state;
+    state.mode = st.st_mode;
+    state.owner = st.st_uid;
+    state.group = st.st_gid;
+    QFile file(path);
+    if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
+        state.bytes = file.readAll();
+    return state;
+}
+
+// The I2C addresses the bridge was asked to reach, each once, in order.
+QList<int> addressesReached(const SimulatedBridge &bridge) {
+    QList<int> addresses;
+    for (const std::vector<uint8_t> &report : bridge.reports()) {
+        const bool i2c =
+            report[1] == bridge::CMD_I2C_WRITE || report[1] == bridge::CMD_I2C_WRITE_READ;
+        if (i2c && !addresses.contains(report[3] >> 1))
+            addresses << (report[3] >> 1);
+    }
+    return addresses;
+}
+
+// The program with its standard output on a pipe whose reader has gone, or
+// closed; SIGPIPE at its default, as a shell leaves it. Returns the wait status
+// and what the program wrote to standard error.
+int runProgram(const char *argument, bool closedPipe, QByteArray &err) {
+    int output[2], errors[2];
+    if (pipe(output) != 0 || pipe(errors) != 0)
+        return -1;
+    close(output[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
+        dup2(errors[1], STDERR_FILENO);
+        if (closedPipe)
+            dup2(output[1], STDOUT_FILENO);
+        else
+            close(STDOUT_FILENO);
+        execl(QM_CTL_BINARY, QM_CTL_BINARY, argument, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(output[1]);
+    close(errors[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) > 0;)
+        err.append(buffer, int(n));
+    close(errors[0]);
+    int status = -1;
+    waitpid(child, &status, 0);
+    return status;
+}
+
 const QString OK_STATUS_CORE = "VIN undervoltage:  OK\n"
                                "VIN overvoltage:   OK\n"
                                "over-temperature:  OK\n";
@@ -106,14 +180,15 @@ class CtlTest : public QObject {
     QDateTime clock;
     QList<long> sleeps;
 
-    ctl::Environment environment() {
-        ctl::Environment env;
-        env.now = [this] { return clock; };
-        env.sleep = [this](long ms) {
+    // Time passes only by the tool's own waits, which are recorded.
+    Clock fakeClock() {
+        Clock fake;
+        fake.now = [this] { return clock; };
+        fake.sleep = [this](long ms) {
             sleeps << ms;
             clock = clock.addMSecs(ms);
         };
-        return env;
+        return fake;
     }
 
     int runTo(const QStringList &args, std::ostream &out, std::ostream &err,
@@ -122,7 +197,7 @@ class CtlTest : public QObject {
         for (const QString &a : args)
             arguments.push_back(a.toStdString());
         std::istringstream in(input.toStdString());
-        return ctl::run(arguments, in, out, err, environment());
+        return ctl::run(arguments, in, out, err, fakeClock());
     }
 
     Result ctl(const QStringList &args, const QByteArray &input = QByteArray()) {
@@ -163,8 +238,30 @@ private Q_SLOTS:
             QVERIFY2(!ctl::parseByte(bad, byte), bad);
         double volts = 0;
         for (const char *bad : {"nan", "inf", "1e400", "0.9V", "", "+0.9", "0,9"})
-            QVERIFY2(!ctl::parseDecimal(bad, volts), bad);
-        QCOMPARE(ctl::quoted(std::string("a\x1b[2J\\", 6)), std::string("'a\\x1b[2J\\x5c'"));
+            QVERIFY2(!text::parseDecimal(bad, volts), bad);
+        QCOMPARE(text::quoted(std::string("a\x1b[2J\\", 6)), std::string("'a\\x1b[2J\\x5c'"));
+    }
+
+    // --help lays out each command of the table: help beside a short synopsis,
+    // under a long one, none at all.
+    void helpLayout() {
+        const QString help = QString::fromStdString(ctl::helpText());
+        const QString pad(22, ' ');
+        QVERIFY(
+            help.contains("\nCommands:\n  power on|off        raise EN, then identify the chip and "
+                          "read its settings;\n" +
+                          pad + "or lower EN\n  pvin on|off         switch"));
+        QVERIFY(help.contains("\n  telemetry [--interval MS] [--count N] [--average N] [--csv]\n" +
+                              pad + "VIN, die temperature"));
+        QVERIFY(help.contains("between steps takes the step below)\n  set enable VR on|off\n  set "
+                              "dvs VR RATE     DVS rate"));
+        QVERIFY(help.contains("\n  reg set ADDR VALUE  write one register;"));
+        QVERIFY(
+            help.endsWith("(- for standard input)\nset, reg set and load accept --verify. VR is "
+                          "1 to 3 (or VR1 to VR3).\n\nThe chip answers only while EN is high: "
+                          "on a fresh board start with 'power on'.\nCommands that need the "
+                          "chip identify it by themselves when EN is already high.\n\nExit "
+                          "status: 0 done, 1 usage or file error, 2 board or link error.\n"));
     }
 
     void badArgumentsGiveUsage_data() {
@@ -259,7 +356,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QStringList>("writes");
-        const QString t0 = "2024-05-01T12:00:00.000Z", t1 = "2024-05-01T12:00:00.100Z";
+        // After the power-up wait of 250 ms.
+        const QString t0 = "2024-05-01T12:00:00.250Z", t1 = "2024-05-01T12:00:00.350Z";
         QTest::newRow("one regulator")
             << "QM4411" << 1
             << "chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n" + OK_STATUS_CORE +
@@ -300,7 +398,7 @@ private Q_SLOTS:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, expected);
         QCOMPARE(busWrites(*simulation()), writes);
-        QCOMPARE(sleeps, QList<long>{100});
+        QCOMPARE(sleeps, (QList<long>{250, 100}));
     }
 
     void statusAndIdentityAcrossProcesses() {
@@ -360,7 +458,7 @@ private Q_SLOTS:
         QCOMPARE(ctl("power on").code, 0);
         Result r = ctl("telemetry --count 3 --interval 50");
         QCOMPARE(r.out, QString("VIN 1.801 V  temperature 25.52 C  VR1 0.0000 V\n").repeated(3));
-        QCOMPARE(sleeps, (QList<long>{50, 50}));
+        QCOMPARE(sleeps, (QList<long>{250, 50, 50})); // power-up, then between samples
 
         // Each sample is the mean of N readings: with noise on, the chip's own
         // sequence of VIN and temperature codes (an output that is off has no noise).
@@ -378,8 +476,8 @@ private Q_SLOTS:
         QCOMPARE(r.code, 0);
         QVERIFY(sleeps.isEmpty());
         const QString first =
-            QString::fromStdString("VIN " + ctl::fixed(vin, 3) + " V  temperature " +
-                                   ctl::fixed(temperature, 2) + " C  VR1 0.0000 V\n");
+            QString::fromStdString("VIN " + text::fixed(vin, 3) + " V  temperature " +
+                                   text::fixed(temperature, 2) + " C  VR1 0.0000 V\n");
         QVERIFY(first != "VIN 1.801 V  temperature 25.52 C  VR1 0.0000 V\n");
         QVERIFY2(r.out.startsWith(first), qPrintable(r.out));
         QCOMPARE(r.out.count('\n'), 2);
@@ -394,7 +492,8 @@ private Q_SLOTS:
         std::ostringstream err;
         QCOMPARE(runTo({"telemetry", "--csv", "--count", "2", "--interval", "0"}, out, err), 0);
         const QString header = "time,vin_v,temperature_c,vr1_v\n";
-        const QString row = "2024-05-01T12:00:00.100Z,1.801,25.52,0.0000\n"; // after 2 x 50 ms
+        // After the power-up wait and 2 x 50 ms.
+        const QString row = "2024-05-01T12:00:00.350Z,1.801,25.52,0.0000\n";
         QCOMPARE(recorder.flushed, (QStringList{header, header + row, header + row + row}));
 
         // An endless run ends when its reader goes away.
@@ -413,7 +512,7 @@ private Q_SLOTS:
         // The board's traffic lines, each after the time, on standard error.
         Result r = ctl("--trace reg get 0x13");
         QCOMPARE(r.out, QString("0x22\n"));
-        const QString at = "2024-05-01T12:00:00.000Z ";
+        const QString at = "2024-05-01T12:00:00.250Z "; // after the power-up wait
         QVERIFY(r.err.startsWith(at + "I2C Write, Addr 0x19 => [ 0x13 ]\n" + at +
                                  "I2C Read,  Addr 0x19 <= [ 0xff ]\n" + at +
                                  "I2C Write, Addr 0x25 => [ 0x13 ]\n"));
@@ -589,7 +688,8 @@ private Q_SLOTS:
         QCOMPARE(ctl("status").err, NOT_POWERED);
         r = ctl("pvin on ; detect"); // EN is still high: the chip starts again
         QCOMPARE(r.out, QString("chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n"));
-        QCOMPARE(sleeps, QList<long>{250});
+        // Power-up waits of the two power-ons, then PVIN's.
+        QCOMPARE(sleeps, (QList<long>{250, 250, 250}));
 
         // Identification and refresh take 21 exchanges; the board goes away after
         // the first write that follows them.
@@ -598,10 +698,175 @@ private Q_SLOTS:
         QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB write: 19\n"));
         QCOMPARE(r.code, 2);
         bridge.replug();
+        bridge.setTimeoutWait(false); // the time-out's message, not its second
         bridge.stall(true);
         r = ctl("status");
         QCOMPARE(r.err, QString("qm44xx-ctl: Error during USB read: 110\n"));
         QCOMPARE(r.code, 2);
+    }
+
+    // save completes (written, flushed, checked, renamed) or fails with exit 1
+    // and the old file as it was, byte for byte.
+    void saveIsWholeOrNothing() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("bench.cfg");
+        const QByteArray old = "# an older file, not to be lost\n";
+        writeFile(path, old);
+        QVERIFY(chmod(QFile::encodeName(path), 0640) == 0);
+        const FileState before = fileState(path);
+        startSimulation("QM4434");
+        QCOMPARE(ctl("power on").code, 0);
+
+        // No room for the new text: writes past 64 bytes fail (EFBIG), as on a
+        // full disk.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved;
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        Result r = ctl({"save", path});
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(r.err, "qm44xx-ctl: save: cannot write " + path + ": File too large\n");
+        QCOMPARE(r.code, 1);
+        QVERIFY(fileState(path) == before);
+        const auto entries = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(dir.path()).entryList(entries), QStringList{"bench.cfg"});
+
+        // With room it is replaced whole and keeps its permission bits, and for
+        // root its owner and group.
+        const bool root = geteuid() == 0;
+        if (root)
+            QVERIFY(chown(QFile::encodeName(path), 12345, 12346) == 0);
+        r = ctl({"save", path});
+        QCOMPARE(r.err + r.out, QString());
+        QCOMPARE(r.code, 0);
+        const FileState after = fileState(path);
+        QVERIFY(after.bytes.startsWith("# QM44xxC regulator settings"));
+        QVERIFY(after.bytes.endsWith("[VR3]\nenable = off\nvout = 0.7505\ndvs = 3.9\nss = 3.9\n"));
+        QCOMPARE(after.mode, mode_t(S_IFREG | 0640));
+        QCOMPARE(after.owner, root ? uid_t(12345) : before.owner);
+        QCOMPARE(after.group, root ? gid_t(12346) : before.group);
+
+        // Through a symbolic link, the file it names is written; the link stays.
+        const QString link = dir.filePath("link.cfg");
+        QVERIFY(symlink("bench.cfg", QFile::encodeName(link)) == 0);
+        writeFile(path, old);
+        QCOMPARE(ctl({"save", link}).code, 0);
+        QVERIFY(S_ISLNK(fileState(link).mode));
+        QCOMPARE(fileState(path).bytes, after.bytes);
+        // A new file gets what the umask leaves.
+        const mode_t mask = umask(027);
+        QCOMPARE(ctl({"save", dir.filePath("new.cfg")}).code, 0);
+        umask(mask);
+        QCOMPARE(fileState(dir.filePath("new.cfg")).mode, mode_t(S_IFREG | 0640));
+        QCOMPARE(QDir(dir.path()).entryList(entries),
+                 (QStringList{"bench.cfg", "link.cfg", "new.cfg"}));
+
+        if (!root)
+            return;
+        // A user who may write the directory, but cannot give the new file the
+        // old one's owner, is refused, and the file stays as it was.
+        QVERIFY(chmod(QFile::encodeName(dir.path()), 0777) == 0);
+        QVERIFY(chown(QFile::encodeName(path), 0, 0) == 0);
+        QVERIFY(chmod(QFile::encodeName(path), 0666) == 0);
+        const FileState owned = fileState(path);
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(3);
+            const Result refused = ctl({"save", path});
+            const QString expected = "qm44xx-ctl: save: cannot write " + path +
+                                     ": its owner and group (0:0) cannot be kept: Operation not "
+                                     "permitted\n";
+            if (refused.code == 1 && refused.err == expected)
+                _exit(0);
+            std::fprintf(stderr, "exit %d: %s", refused.code, qPrintable(refused.err));
+            _exit(1);
+        }
+        int status = -1;
+        waitpid(child, &status, 0);
+        QCOMPARE(status, 0);
+        QVERIFY(fileState(path) == owned);
+        QCOMPARE(QDir(dir.path()).entryList(entries),
+                 (QStringList{"bench.cfg", "link.cfg", "new.cfg"}));
+    }
+
+    // Only regular files are saved over or loaded; '-' stays standard output
+    // and input.
+    void specialFilesAreRefused() {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("fifo");
+        QVERIFY(mkfifo(QFile::encodeName(fifo), 0644) == 0);
+        // As root a copy of /dev/null, so that a fault cannot replace the machine's
+        // own (left out where root may not make device nodes).
+        const QString copy = dir.filePath("null");
+        const bool made =
+            geteuid() == 0 && mknod(QFile::encodeName(copy), S_IFCHR | 0666, makedev(1, 3)) == 0;
+        const QString device = made ? copy : geteuid() == 0 ? QString() : "/dev/null";
+        startSimulation("QM4434");
+        QCOMPARE(ctl("power on").code, 0);
+        QStringList paths = {fifo, dir.path()};
+        QStringList kinds = {"a FIFO", "a directory"};
+        if (!device.isEmpty()) {
+            paths << device;
+            kinds << "a device";
+        }
+        for (int i = 0; i < paths.size(); ++i) {
+            const FileState before = fileState(paths[i]);
+            Result r = ctl({"save", paths[i]});
+            QCOMPARE(r.err, "qm44xx-ctl: save: cannot write " + paths[i] +
+                                ": not a regular file (" + kinds[i] + ")\n");
+            QCOMPARE(r.code, 1);
+            // A FIFO without a writer would block an open for reading.
+            r = ctl({"load", paths[i]});
+            QCOMPARE(r.err, "qm44xx-ctl: load: cannot read " + paths[i] + ": not a regular file (" +
+                                kinds[i] + ")\n");
+            QCOMPARE(r.code, 1);
+            QVERIFY(fileState(paths[i]) == before);
+        }
+        const auto entries = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(dir.path()).entryList(entries).size(), made ? 2 : 1);
+    }
+
+    // A failed write to standard output fails the command that wrote.
+    void everyOutputWriteIsChecked() {
+        startSimulation("QM4434");
+        QCOMPARE(ctl("power on").code, 0);
+        const bool full = QFileInfo::exists("/dev/full");
+        for (const char *line :
+             {"save -", "dump", "status", "detect", "reg get 0x13", "telemetry --count 2 --csv"}) {
+            const QString command = line;
+            const QString name = command.section(' ', 0, command.startsWith("reg") ? 1 : 0);
+            const QString expected = "qm44xx-ctl: " + name + ": cannot write the output\n";
+            ClosingSink closing(0);
+            std::ostream closed(&closing);
+            std::ostringstream err;
+            QCOMPARE(runTo(command.split(' '), closed, err), 1);
+            QCOMPARE(QString::fromStdString(err.str()), expected);
+            if (!full)
+                continue;
+            std::ofstream deviceFull("/dev/full");
+            std::ostringstream fullErr;
+            QCOMPARE(runTo(command.split(' '), deviceFull, fullErr), 1);
+            QCOMPARE(QString::fromStdString(fullErr.str()), expected);
+        }
+    }
+
+    // The I2C general call (address 0x00) reaches every device on the bus: the
+    // tool identifies a chip by the five models' addresses only.
+    void nothingGoesToTheGeneralCall() {
+        SimulatedBridge &bridge = startSimulation("QM4422");
+        const QList<int> known = {0x19, 0x25, 0x2d, 0x0d, 0x11};
+        for (const char *script : {"pvin off ; power on", "detect", "status", "save -", "dump"}) {
+            bridge.clearTraffic();
+            const Result r = ctl(script);
+            QCOMPARE(r.code, 2);
+            QCOMPARE(addressesReached(bridge), known);
+        }
+        bridge.clearTraffic();
+        QCOMPARE(ctl("pvin on ; power on ; detect ; status ; save -").code, 0);
+        QCOMPARE(addressesReached(bridge), (QList<int>{0x19, 0x25}));
     }
 
     void commandsFromStandardInput() {
@@ -639,14 +904,34 @@ private Q_SLOTS:
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.readAllStandardOutput(), QByteArray("qm44xx-ctl " QM_VERSION "\n"));
         QCOMPARE(process.exitCode(), 0);
-        process.start(QM_CTL_BINARY, {"--simulate=QM4411", "power on; detect"});
+        // A fresh simulated board (EN low): the session runs and reports (no power-up
+        // wait in real time here).
+        process.start(QM_CTL_BINARY, {"--simulate=QM4411", "detect"});
         QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.readAllStandardOutput(),
-                 QByteArray("chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n"));
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+        QCOMPARE(process.readAllStandardError(), NOT_POWERED.toUtf8());
+        QCOMPARE(process.exitCode(), 2);
         process.start(QM_CTL_BINARY, {"--help"});
         QVERIFY(process.waitForFinished(10000));
         QVERIFY(process.readAllStandardOutput().startsWith("Usage: qm44xx-ctl [OPTION]..."));
+
+        // Output that cannot be written ends the program with exit 1 and a
+        // message: a full device, a pipe whose reader went away (not death by
+        // SIGPIPE), a closed standard output.
+        process.setStandardOutputFile("/dev/full");
+        process.start(QM_CTL_BINARY, {"--version"});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.readAllStandardError(),
+                 QByteArray("qm44xx-ctl: cannot write the output\n"));
+        QCOMPARE(process.exitCode(), 1);
+        process.setStandardOutputFile(QString());
+        for (bool pipe : {true, false}) {
+            QByteArray err;
+            const int status = runProgram("--help", pipe, err);
+            QVERIFY2(WIFEXITED(status), qPrintable(QString::number(status)));
+            QCOMPARE(WEXITSTATUS(status), 1);
+            QCOMPARE(err, QByteArray("qm44xx-ctl: cannot write the output\n"));
+        }
         process.start(QM_CTL_BINARY, {"--simulate", "set", "vout", "1", "2"});
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 1);

@@ -85,6 +85,7 @@ void compareAll(Pair &p, const char *where) {
     SAME(view->verticalScrollBar()->singleStep());
     SAME(view->horizontalScrollBar()->maximum());
     SAME(view->horizontalScrollBar()->pageStep());
+    SAME(view->horizontalScrollBar()->singleStep());
     SAME(view->horizontalScrollBar()->isVisible());
     SAME(view->verticalScrollBar()->isVisible());
     SAME(view->viewport()->size());

@@ -1,6 +1,7 @@
 // The simulated evaluation board behind the real transport and device model:
 // every model identifies, page writes take effect at the update trigger, and
 // telemetry and status follow the chip's state and injected faults.
+#include "device/chip_table.h"
 #include "device/conversions.h"
 #include "device/ivr_device.h"
 #include "device/register_map.h"
@@ -175,6 +176,50 @@ private Q_SLOTS:
         QCOMPARE(*std::max_element(first.begin(), first.end()), 180);
         bridge.chip().setNoise(true, 7);
         QCOMPARE(sample(), first);
+    }
+
+    void timedFaultsFallDueAndSayWhen() {
+        using namespace std::chrono;
+        SimulatedBridge bridge(*findChipModel("QM4434"));
+        auto send = [&](std::initializer_list<uint8_t> head) {
+            std::vector<uint8_t> report(65, 0);
+            std::copy(head.begin(), head.end(), report.begin());
+            int error = 0;
+            return bridge.receive(report.data(), report.size(), error);
+        };
+        auto readChipId = [&] { // the answer's length, 0 if none
+            uint8_t answer[64];
+            int error = 0;
+            send({0x00, 0xF3, 0x04, 0x22, 0x13, 0x23, 0x01});
+            return bridge.readAnswer(answer, sizeof answer, 0, error);
+        };
+        const auto never = steady_clock::time_point::max();
+        QCOMPARE(bridge.nextChange(), never);
+        send({0x00, 0x30, 0x01, 0x01}); // EN high
+
+        // A stall an hour away leaves the answers alone; one due now takes them.
+        bridge.stallAfter(hours(1));
+        QCOMPARE(readChipId(), 64);
+        bridge.stallAfter(milliseconds(0));
+        QCOMPARE(readChipId(), 0);
+        QCOMPARE(readChipId(), 0);
+        bridge.stall(false);
+        QCOMPARE(readChipId(), 64);
+
+        // The next change is the earlier of a delayed answer and a timed unplug.
+        bridge.delayAnswers(hours(2));
+        const auto asked = steady_clock::now();
+        QCOMPARE(readChipId(), 0);
+        QVERIFY(bridge.nextChange() >= asked + hours(2));
+        QVERIFY(bridge.nextChange() <= steady_clock::now() + hours(2));
+        bridge.unplugAfter(hours(1));
+        QVERIFY(bridge.nextChange() >= asked + hours(1));
+        QVERIFY(bridge.nextChange() <= steady_clock::now() + hours(1));
+        QVERIFY(bridge.present());
+        bridge.unplugAfter(milliseconds(0));
+        QVERIFY(!bridge.present());
+        QCOMPARE(send({0x00, 0x30, 0x01, 0x00}), -1);
+        QCOMPARE(bridge.nextChange(), never); // the late answer went with the board
     }
 
     void simulateOption() {

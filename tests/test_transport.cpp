@@ -1,5 +1,6 @@
 // The USB HID transport over the simulated bridge: exact report bytes, the
-// normalised answer, bounded waits, refused payloads, error texts and the trace.
+// normalised answer, bounded waits, refused payloads, error texts and the trace;
+// the bridges listed, and a board chosen by its path.
 #include "link/motherboard.h"
 #include "link/pic.h"
 #include "stdout_capture.h"
@@ -8,6 +9,37 @@
 #include <QElapsedTimer>
 #include <QtTest>
 #include <cerrno>
+
+// A backend listing HID devices that are no bridge, while it lives: a keyboard,
+// and another Microchip device (the bridge's vendor, another product).
+class OtherDevices : public hid::Backend {
+public:
+    explicit OtherDevices(bool first = false) { hid::addBackend(this, first); }
+    ~OtherDevices() override { hid::removeBackend(this); }
+    bool enumerate(std::vector<hid::DeviceInfo> &devices) override {
+        for (const hid::DeviceInfo &device : listed)
+            devices.push_back(device);
+        return true;
+    }
+    bool ownsPath(const std::string &path) const override {
+        return path.compare(0, 6, "other:") == 0;
+    }
+    hid::Handle *open(const std::string &, bool, bool, hid::DeviceInfo &, int &error) override {
+        error = EIO;
+        return nullptr;
+    }
+
+private:
+    static hid::DeviceInfo device(const char *path, uint16_t vendor, uint16_t product) {
+        hid::DeviceInfo info;
+        info.path = path;
+        info.vendorId = vendor;
+        info.productId = product;
+        return info;
+    }
+    const std::vector<hid::DeviceInfo> listed{device("other:keyboard", 0x046D, 0xC31C),
+                                              device("other:microchip", 0x04D8, 0x000A)};
+};
 
 class TransportTest : public QObject {
     Q_OBJECT
@@ -78,6 +110,117 @@ private Q_SLOTS:
                  QString("Error opening motherboard USB connection: 13"));
         startSimulation("QM4411").unplug();
         QCOMPARE(thrown([] { PIC pic(nullptr, false); }), QString("Motherboard not found"));
+    }
+
+    // Several simulated boards: each listed with its own path and serial, in
+    // the order they were added; the first keeps "sim:MODEL".
+    void bridgesAreListedWithTheirStrings() {
+        QVERIFY(listBridges().empty());
+        QVERIFY(simulations().empty());
+        QVERIFY(!simulation());
+        SimulatedBridge &first = startSimulation("QM4434");
+        SimulatedBridge &second = addSimulation("QM4422");
+        SimulatedBridge &third = addSimulation("QM4434");
+        QCOMPARE(simulations(), (std::vector<SimulatedBridge *>{&first, &second, &third}));
+        QCOMPARE(simulation(), &first);
+        QCOMPARE(simulationPath(third), std::string("sim:QM4434-3"));
+        QCOMPARE(simulationPath(SimulatedBridge(*findChipModel("QM4434"))), std::string());
+
+        OtherDevices others(true); // listed ahead of the bridges, and none of them
+        QStringList listed;
+        for (const hid::DeviceInfo &d : listBridges())
+            listed << QString("%1 %2:%3 %4 | %5 | %6")
+                          .arg(QString::fromStdString(d.path))
+                          .arg(d.vendorId, 4, 16, QChar('0'))
+                          .arg(d.productId, 4, 16, QChar('0'))
+                          .arg(QString::fromStdString(d.serialNumber),
+                               QString::fromStdString(d.manufacturer),
+                               QString::fromStdString(d.product));
+        QCOMPARE(listed,
+                 (QStringList{"sim:QM4434 04d8:f02a SIM0001 | Microchip Technology Inc. | "
+                              "QM44xxC evaluation board (simulated QM4434)",
+                              "sim:QM4422-2 04d8:f02a SIM0002 | Microchip Technology Inc. | "
+                              "QM44xxC evaluation board (simulated QM4422)",
+                              "sim:QM4434-3 04d8:f02a SIM0003 | Microchip Technology Inc. | "
+                              "QM44xxC evaluation board (simulated QM4434)"}));
+        second.unplug();
+        QCOMPARE(listBridges().size(), size_t(2));
+        QCOMPARE(listBridges()[1].path, std::string("sim:QM4434-3"));
+
+        // Starting again leaves one board; adding to none starts the simulation.
+        startSimulation("QM4411");
+        QCOMPARE(listBridges().size(), size_t(1));
+        QCOMPARE(listBridges()[0].path, std::string("sim:QM4411"));
+        stopSimulation();
+        QVERIFY(listBridges().empty());
+        QVERIFY(simulations().empty());
+        addSimulation("QM4423");
+        QCOMPARE(listBridges()[0].path, std::string("sim:QM4423"));
+        QCOMPARE(listBridges()[0].serialNumber, std::string("SIM0001"));
+        QCOMPARE(thrown([] { addSimulation("QM9999"); }),
+                 QString("Unknown chip model \"QM9999\" (known: QM4411, QM4422, QM4423, "
+                         "QM4433, QM4434)"));
+        QCOMPARE(simulations().size(), size_t(1));
+
+        // hidapi's wide strings, as UTF-8.
+        QCOMPARE(hid::utf8(nullptr), std::string());
+        QCOMPARE(hid::utf8(L"Microchip"), std::string("Microchip"));
+        QCOMPARE(hid::utf8(L"\u007f\u0080\u07ff\u0800\uffff\U00010000\U0010FFFF"),
+                 std::string("\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80"
+                             "\xf4\x8f\xbf\xbf"));
+        QCOMPARE(hid::utf8(L"\u00b5A \u20ac \U0001F50C"),
+                 std::string("\xc2\xb5"
+                             "A \xe2\x82\xac \xf0\x9f\x94\x8c"));
+        const wchar_t invalid[] = {wchar_t(0xD800), wchar_t(0x110000), wchar_t(0x7F), 0};
+        QCOMPARE(hid::utf8(invalid), std::string("\xef\xbf\xbd\xef\xbf\xbd\x7f"));
+    }
+
+    void aBoardIsChosenByItsPath() {
+        SimulatedBridge &first = startSimulation("QM4434");
+        SimulatedBridge &second = addSimulation("QM4422");
+        {
+            PIC chosen(nullptr, false, "sim:QM4422-2");
+            chosen.writeEN(1);
+            QVERIFY(second.en() && !first.en());
+            QCOMPARE(hex(chosen.writeRead(0x25, bytes({0x13}), 1)), QString("22"));
+            MotherBoard board(nullptr, "sim:QM4422-2");
+            board.write(0x25, bytes({0x0F, 0x01}));
+            QCOMPARE(busWrites(second), QStringList{"25: 0f 01"});
+            QCOMPARE(first.reportCount(), 0L);
+        }
+        // No path: the first listed, as ever.
+        PIC firstOne(nullptr, false, std::string());
+        firstOne.writeEN(1);
+        QVERIFY(first.en());
+        MotherBoard board;
+        board.setPVIN(false);
+        QVERIFY(!first.pvin() && second.pvin());
+
+        QCOMPARE(thrown([] { PIC pic(nullptr, false, "sim:QM4411"); }),
+                 QString("Motherboard not found: sim:QM4411"));
+        QCOMPARE(thrown([] { MotherBoard board(nullptr, "/dev/hidraw99"); }),
+                 QString("Motherboard not found: /dev/hidraw99"));
+        {
+            OtherDevices others(true);
+            QCOMPARE(
+                thrown([] { PIC pic(nullptr, false, "other:keyboard"); }),
+                QString("Not a motherboard: other:keyboard (USB ID 046d:c31c, not 04d8:f02a)"));
+            QCOMPARE(
+                thrown([] { PIC pic(nullptr, false, "other:microchip"); }),
+                QString("Not a motherboard: other:microchip (USB ID 04d8:000a, not 04d8:f02a)"));
+            // Without a path, the first bridge behind them.
+            const long before = first.reportCount();
+            PIC pic(nullptr, false);
+            pic.writeEN(0);
+            QCOMPARE(first.reportCount(), before + 1);
+        }
+        second.refuseOpen(EACCES);
+        QCOMPARE(thrown([] { PIC pic(nullptr, false, "sim:QM4422-2"); }),
+                 QString("Error opening motherboard USB connection: 13"));
+        second.refuseOpen(0);
+        second.unplug();
+        QCOMPARE(thrown([] { PIC pic(nullptr, false, "sim:QM4422-2"); }),
+                 QString("Motherboard not found: sim:QM4422-2"));
     }
 
     void linkFailuresAreRaisedAndBounded() {

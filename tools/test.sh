@@ -2,7 +2,8 @@
 # Every check of the project, in stages run in order; each stage installs what
 # it is missing and builds its own directory (once per run).
 #
-#   unit   the ordinary build (build/) and its whole ctest suite
+#   unit   the ordinary build (build/) and its whole ctest suite, the checks of
+#          the Debian package, manual pages, completion and desktop files included
 #   asan   the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 #          (build-asan/); any sanitizer report fails it. The virtual-machine test
 #          runs in the unit stage only: its programs run inside the VM, not here.
@@ -19,7 +20,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 STAGES="unit asan fuzz"
 
 stage_unit() {
-    qm_install $QM_PACKAGES $QM_VM_PACKAGES
+    qm_install $QM_PACKAGES $QM_VM_PACKAGES $QM_PACKAGING_PACKAGES
     qm_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     qm_ctest build
 }

@@ -42,9 +42,13 @@ int main(int argc, char **argv) {
     case OptionsResult::Help:
         std::cout << virtualBridgeUsage();
         return 0;
+    case OptionsResult::Version:
+        std::cout << virtualBridgeVersion();
+        return 0;
     case OptionsResult::Error:
-        std::cerr << program << ": " << error << " (see --help)" << std::endl;
-        return 2;
+        std::cerr << program << ": " << error << "\nTry '" << program
+                  << " --help' for more information." << std::endl;
+        return 1;
     case OptionsResult::Run:
         break;
     }

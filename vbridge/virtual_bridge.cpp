@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -21,16 +22,7 @@ const char *const PROGRAM = "qm44xx-virtual-bridge";
 // How long the hidraw node of a new device is looked for, and how often.
 constexpr int NODE_SEARCH_MS = 5000;
 constexpr int NODE_POLL_MS = 50;
-constexpr int ANSWER_POLL_MS = 5;
 constexpr int REPORT_BYTES = 64;
-
-bool parseCount(const std::string &text, long &value) {
-    if (text.empty() || text.size() > 12 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    value = std::stol(text);
-    return true;
-}
 
 std::string hexBytes(const uint8_t *data, size_t size) {
     std::string text;
@@ -42,111 +34,8 @@ std::string hexBytes(const uint8_t *data, size_t size) {
     return text;
 }
 
-} // namespace
-
-std::string virtualBridgeUsage() {
-    return std::string("Usage: ") + PROGRAM +
-           " [options]\n"
-           "Plugs a simulated QM44xxC evaluation board into this Linux machine as a real\n"
-           "HID device (through /dev/uhid): vendor 0x04D8, product 0xF02A, found by any\n"
-           "program like a connected board. Runs until unplugged or stopped.\n"
-           "\n"
-           "  --model MODEL              chip behind the bridge: " +
-           chipModelNames() +
-           "\n"
-           "                             (default QM4434)\n"
-           "  --unplug-after-reports N   unplug after answering N output reports\n"
-           "  --unplug-after-ms MS       unplug MS milliseconds after plugging in\n"
-           "  --stall-after-reports N    stop answering after N output reports\n"
-           "  --stall-after-ms MS        stop answering MS milliseconds after plugging in\n"
-           "  --answer-delay-ms MS       answer each report MS milliseconds late (a slow\n"
-           "                             board)\n"
-           "  --name TEXT                device name (default \"QM44xxC evaluation board "
-           "(virtual)\")\n"
-           "  --uhid PATH                uhid node (default /dev/uhid)\n"
-           "  -v, --verbose              log every report\n"
-           "  -h, --help                 this text\n"
-           "\n"
-           "Signals: SIGUSR1 unplugs now, SIGUSR2 stalls now, SIGINT and SIGTERM unplug\n"
-           "and stop. Exit status: 0 after an unplug or a stop, 1 when the device cannot\n"
-           "be created or uhid fails, 2 for a bad command line.\n";
-}
-
-OptionsResult parseVirtualBridgeOptions(const std::vector<std::string> &arguments,
-                                        VirtualBridgeOptions &options, std::string &error) {
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        std::string option = arguments[i];
-        std::string value;
-        bool hasValue = false;
-        const size_t equals = option.find('=');
-        if (option.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option = option.substr(0, equals);
-            hasValue = true;
-        }
-        if (option == "-h" || option == "--help")
-            return OptionsResult::Help;
-        if (option == "-v" || option == "--verbose") {
-            options.verbose = true;
-            continue;
-        }
-        static const char *const withValue[] = {"--model",
-                                                "--uhid",
-                                                "--name",
-                                                "--unplug-after-reports",
-                                                "--unplug-after-ms",
-                                                "--stall-after-reports",
-                                                "--stall-after-ms",
-                                                "--answer-delay-ms"};
-        if (std::find(std::begin(withValue), std::end(withValue), option) == std::end(withValue)) {
-            error = "unknown option " + arguments[i];
-            return OptionsResult::Error;
-        }
-        if (!hasValue) {
-            if (i + 1 >= arguments.size()) {
-                error = option + " needs a value";
-                return OptionsResult::Error;
-            }
-            value = arguments[++i];
-        }
-        if (option == "--model") {
-            if (!findChipModel(value)) {
-                error = "unknown chip model \"" + value + "\" (known: " + chipModelNames() + ")";
-                return OptionsResult::Error;
-            }
-            options.model = value;
-        } else if (option == "--uhid") {
-            options.uhidPath = value;
-        } else if (option == "--name") {
-            options.name = value;
-        } else {
-            long count = 0;
-            if (!parseCount(value, count)) {
-                error = option + " needs a whole number, not \"" + value + "\"";
-                return OptionsResult::Error;
-            }
-            if (option == "--unplug-after-reports")
-                options.unplugAfterReports = count;
-            else if (option == "--unplug-after-ms")
-                options.unplugAfterMs = count;
-            else if (option == "--stall-after-reports")
-                options.stallAfterReports = count;
-            else if (option == "--stall-after-ms")
-                options.stallAfterMs = count;
-            else
-                options.answerDelayMs = count;
-        }
-    }
-    return OptionsResult::Run;
-}
-
-std::string uhidOpenFailure(const std::string &path, int error) {
-    return std::string(PROGRAM) + ": cannot open " + path + " (" + std::strerror(error) +
-           "): it needs the uhid kernel module (sudo modprobe uhid) and root or read-write "
-           "access to " +
-           path;
-}
-
+// A vendor-defined application collection with one 64-byte input and one
+// 64-byte output report, no report IDs: the real bridge's layout.
 const std::vector<uint8_t> &bridgeReportDescriptor() {
     static const std::vector<uint8_t> descriptor = {
         0x06, 0x00, 0xFF, // Usage Page (vendor-defined 0xFF00)
@@ -164,6 +53,15 @@ const std::vector<uint8_t> &bridgeReportDescriptor() {
         0xC0,             // End Collection
     };
     return descriptor;
+}
+
+} // namespace
+
+std::string uhidOpenFailure(const std::string &path, int error) {
+    return std::string(PROGRAM) + ": cannot open " + path + " (" + std::strerror(error) +
+           "): it needs the uhid kernel module (sudo modprobe uhid) and root or read-write "
+           "access to " +
+           path;
 }
 
 std::vector<uint8_t> bridgeReportFromOutput(const uint8_t *data, size_t size) {
@@ -251,6 +149,10 @@ bool VirtualBridge::create(std::string &error) {
     if (!send(&event, error))
         return false;
     createdAt = Clock::now();
+    if (options.unplugAfterMs >= 0)
+        bridge.unplugAfter(std::chrono::milliseconds(options.unplugAfterMs));
+    if (options.stallAfterMs >= 0)
+        bridge.stallAfter(std::chrono::milliseconds(options.stallAfterMs));
     return true;
 }
 
@@ -271,17 +173,16 @@ void VirtualBridge::logBytes(const char *what, const uint8_t *data, size_t size)
         << (shown < size ? " + zeros" : "") << std::endl;
 }
 
-bool VirtualBridge::handleOutput(const uint8_t *data, size_t size, bool &unplug,
-                                 std::string &error) {
+bool VirtualBridge::handleOutput(const uint8_t *data, size_t size, std::string &error) {
     logBytes("output report", data, size);
     const std::vector<uint8_t> report = bridgeReportFromOutput(data, size);
     int bridgeError = 0;
     bridge.receive(report.data(), report.size(), bridgeError);
-    ++reports;
     if (!sendAnswers(error))
         return false;
-    if (options.unplugAfterReports >= 0 && reports >= options.unplugAfterReports)
-        unplug = true;
+    // After its answer: SimulatedBridge::unplugAfterReports() would lose it.
+    if (options.unplugAfterReports >= 0 && bridge.reportCount() >= options.unplugAfterReports)
+        bridge.unplug();
     return true;
 }
 
@@ -302,7 +203,7 @@ bool VirtualBridge::sendAnswers(std::string &error) {
     return true;
 }
 
-bool VirtualBridge::handleEvent(const uint8_t *raw, size_t size, bool &unplug, std::string &error) {
+bool VirtualBridge::handleEvent(const uint8_t *raw, size_t size, std::string &error) {
     uhid_event event;
     std::memset(&event, 0, sizeof event);
     std::memcpy(&event, raw, std::min(size, sizeof event));
@@ -335,7 +236,7 @@ bool VirtualBridge::handleEvent(const uint8_t *raw, size_t size, bool &unplug, s
             return true;
         }
         const size_t n = std::min<size_t>(event.u.output.size, UHID_DATA_MAX);
-        return handleOutput(event.u.output.data, n, unplug, error);
+        return handleOutput(event.u.output.data, n, error);
     }
     case UHID_GET_REPORT: {
         // The bridge has no feature reports: refuse at once, so nothing waits.
@@ -395,46 +296,27 @@ void VirtualBridge::lookForNode() {
 }
 
 int VirtualBridge::pollTimeoutMs() const {
-    long timeout = -1;
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - createdAt).count();
-    auto consider = [&](long deadlineMs) {
-        if (deadlineMs < 0)
-            return;
-        const long left = std::max(0L, deadlineMs - long(elapsed));
-        if (timeout < 0 || left < timeout)
-            timeout = left;
-    };
-    consider(options.unplugAfterMs);
-    if (!stalled)
-        consider(options.stallAfterMs);
+    // The board's own next change (a timed unplug, a late answer); a timed stall
+    // needs no waking: it takes the reports that come after it.
+    Clock::time_point due = bridge.nextChange();
     if (started && node.empty() && !options.hidrawClassDir.empty())
-        consider(elapsed + NODE_POLL_MS);
-    // Late answers are sent when due, to within a few milliseconds.
-    if (bridge.pendingAnswers() > 0)
-        consider(elapsed + ANSWER_POLL_MS);
-    return int(timeout);
+        due = std::min(due, Clock::now() + std::chrono::milliseconds(NODE_POLL_MS));
+    if (due == Clock::time_point::max())
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+    return int(std::clamp<long long>(left, 0, INT_MAX));
 }
 
 VirtualBridge::End VirtualBridge::run(std::string &error) {
     std::vector<uint8_t> buffer(sizeof(uhid_event));
-    bool unplug = false;
     bool stop = false;
-    while (!unplug && !stop) {
+    while (bridge.present() && !stop) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead, POLLIN, 0}};
         const int ready = poll(fds, 2, pollTimeoutMs());
         if (ready < 0 && errno != EINTR) {
             error =
                 std::string("waiting for ") + options.uhidPath + " failed: " + std::strerror(errno);
             return End::Failed;
-        }
-        const long elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - createdAt).count();
-        if (options.unplugAfterMs >= 0 && elapsed >= options.unplugAfterMs)
-            unplug = true;
-        if (!stalled && options.stallAfterMs >= 0 && elapsed >= options.stallAfterMs) {
-            stalled = true;
-            bridge.stall(true);
         }
         lookForNode();
         if (!sendAnswers(error))
@@ -446,16 +328,14 @@ VirtualBridge::End VirtualBridge::run(std::string &error) {
             const ssize_t n = ::read(wakeRead, requests, sizeof requests);
             for (ssize_t i = 0; i < n; ++i) {
                 if (requests[i] == 'u')
-                    unplug = true;
+                    bridge.unplug();
                 else if (requests[i] == 's')
                     stop = true;
-                else if (requests[i] == 't' && !stalled) {
-                    stalled = true;
+                else if (requests[i] == 't')
                     bridge.stall(true);
-                }
             }
         }
-        if (unplug || stop)
+        if (stop || !bridge.present())
             break;
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(fd, buffer.data(), buffer.size());
@@ -466,18 +346,17 @@ VirtualBridge::End VirtualBridge::run(std::string &error) {
                                : "reading " + options.uhidPath + " failed: " + std::strerror(errno);
                 return End::Failed;
             }
-            if (!handleEvent(buffer.data(), size_t(n), unplug, error))
+            if (!handleEvent(buffer.data(), size_t(n), error))
                 return End::Failed;
         } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             error = options.uhidPath + " hung up";
             return End::Failed;
         }
     }
+    const bool unplugged = !bridge.present();
     if (!destroy(error))
         return End::Failed;
-    if (unplug)
-        log << PROGRAM << ": unplugged after " << reports << " reports" << std::endl;
-    else
-        log << PROGRAM << ": stopped after " << reports << " reports" << std::endl;
-    return unplug ? End::Unplugged : End::Stopped;
+    log << PROGRAM << ": " << (unplugged ? "unplugged" : "stopped") << " after "
+        << bridge.reportCount() << " reports" << std::endl;
+    return unplugged ? End::Unplugged : End::Stopped;
 }

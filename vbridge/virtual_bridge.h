@@ -6,6 +6,7 @@
 #pragma once
 
 #include "sim/sim_bridge.h"
+#include "vbridge/options.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,34 +14,8 @@
 #include <string>
 #include <vector>
 
-struct VirtualBridgeOptions {
-    std::string model = "QM4434";
-    std::string uhidPath = "/dev/uhid";
-    std::string name = "QM44xxC evaluation board (virtual)";
-    // Where the hidraw node of the new device is looked for ("" : not looked for).
-    std::string hidrawClassDir = "/sys/class/hidraw";
-    long unplugAfterReports = -1; // -1: never
-    long unplugAfterMs = -1;
-    long stallAfterReports = -1;
-    long stallAfterMs = -1;
-    long answerDelayMs = 0;
-    bool verbose = false;
-};
-
-enum class OptionsResult { Run, Help, Error };
-
-// Parses the command line (without the program name); an unknown option, a
-// missing or malformed value or an unknown model leaves its message in error.
-OptionsResult parseVirtualBridgeOptions(const std::vector<std::string> &arguments,
-                                        VirtualBridgeOptions &options, std::string &error);
-std::string virtualBridgeUsage();
-
 // The one-line message for a uhid node that cannot be opened.
 std::string uhidOpenFailure(const std::string &path, int error);
-
-// The report descriptor: a vendor-defined application collection with one
-// 64-byte input and one 64-byte output report, no report IDs.
-const std::vector<uint8_t> &bridgeReportDescriptor();
 
 // Turns the data of a UHID_OUTPUT event into the bridge's 65-byte report. The
 // kernel hands over the report ID byte 0 followed by the 64 bytes (65 in all);
@@ -63,9 +38,9 @@ public:
     bool create(std::string &error);
 
     enum class End { Unplugged, Stopped, Failed };
-    // Answers the kernel until the device is unplugged (by an option or a
-    // request) or a stop is requested, then removes it (UHID_DESTROY). Failed:
-    // the uhid node itself failed, with the reason in error.
+    // Answers the kernel until the simulated board is unplugged (by an option
+    // or a request) or a stop is requested, then removes the device
+    // (UHID_DESTROY). Failed: the uhid node itself failed, with the reason in error.
     End run(std::string &error);
 
     // Safe from signal handlers and other threads.
@@ -73,7 +48,7 @@ public:
     void requestStop() { wake('s'); }
     void requestStall() { wake('t'); }
 
-    long reportCount() const { return reports; }
+    long reportCount() const { return bridge.reportCount(); }
     // The hidraw node the device appeared as, once found ("" before).
     const std::string &hidrawNode() const { return node; }
     // The device's unique text (HID_UNIQ), by which its hidraw node is found.
@@ -85,10 +60,9 @@ private:
     void wake(char request);
     bool send(const void *event, std::string &error);
     bool destroy(std::string &error);
-    // Handles one event from the kernel; false when the device is to go (unplug
-    // reached) or sending failed (error set).
-    bool handleEvent(const uint8_t *event, size_t size, bool &unplug, std::string &error);
-    bool handleOutput(const uint8_t *data, size_t size, bool &unplug, std::string &error);
+    // Handles one event from the kernel; false when sending failed (error set).
+    bool handleEvent(const uint8_t *event, size_t size, std::string &error);
+    bool handleOutput(const uint8_t *data, size_t size, std::string &error);
     // Sends the answers that are due.
     bool sendAnswers(std::string &error);
     void lookForNode();
@@ -103,8 +77,6 @@ private:
     SimulatedBridge bridge;
     std::string uniqText;
     std::string node;
-    long reports = 0;
     bool started = false;
-    bool stalled = false;
     Clock::time_point createdAt;
 };

@@ -129,10 +129,38 @@ expect_ctl telemetry --count 2 --interval 100
 expect_ctl save /tmp/again.cfg
 cmp -s /tmp/settings.cfg /tmp/again.cfg || fail "the settings saved after loading differ"
 
-note "qm44xx-ctl: unplugged during telemetry, exit 2 with the link's error within two seconds"
+note "qm44xx-ctl: a second one is refused while the first runs telemetry, whose rows stay right"
+ROW="VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V  VR3 0.0000 V"
 qm44xx-ctl telemetry --interval 50 --count 0 >/tmp/telemetry.out 2>/tmp/telemetry.err &
 CTL=$!
 wait_for /tmp/telemetry.out "VIN 1.801 V"
+run_ctl "set vout 1 1.1; telemetry"
+expect_status "a second qm44xx-ctl" "$STATUS" 2
+expect_line /tmp/ctl.err "qm44xx-ctl: board $NODE is in use by qm44xx-ctl (pid $CTL)"
+note "$(cat /tmp/ctl.err)"
+[ ! -s /tmp/ctl.out ] || {
+    show /tmp/ctl.out
+    fail "the refused qm44xx-ctl printed rows"
+}
+# Ten rows more after the refusal, every row the first one's own reading.
+rows=$(($(wc -l </tmp/telemetry.out) + 10))
+i=0
+until [ "$(wc -l </tmp/telemetry.out)" -ge "$rows" ]; do
+    i=$((i + 1))
+    [ "$i" -le 400 ] || fail "the first qm44xx-ctl stopped reporting after the refusal"
+    sleep 0.05
+done
+head -n "$rows" /tmp/telemetry.out >/tmp/telemetry.rows
+[ "$(grep -cxF "$ROW" /tmp/telemetry.rows)" -eq "$rows" ] || {
+    show /tmp/telemetry.rows
+    fail "the first qm44xx-ctl's rows changed"
+}
+[ ! -s /tmp/telemetry.err ] || {
+    show /tmp/telemetry.err
+    fail "the first qm44xx-ctl reported an error"
+}
+
+note "qm44xx-ctl: unplugged during telemetry, exit 2 with the link's error within two seconds"
 t0=$(now)
 kill -USR1 "$VB"
 STATUS=0

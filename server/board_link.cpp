@@ -1,0 +1,148 @@
+#include "server/board_link.h"
+
+#include "device/ivr_device.h"
+#include "link/motherboard.h"
+#include "link/pic.h"
+
+#include <mutex>
+
+namespace server {
+
+namespace {
+// Listing and opening go through the process-wide HID backend table and
+// hidapi's one-time initialisation: one board thread at a time. Exchanges on
+// an open board do not take it.
+std::mutex &discoveryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool startsWith(const std::string &text, const char *prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+} // namespace
+
+std::vector<BridgeInfo> listBridges() {
+    std::lock_guard<std::mutex> lock(discoveryMutex());
+    std::vector<BridgeInfo> bridges;
+    for (const hid::DeviceInfo &info : ::listBridges())
+        bridges.push_back(BridgeInfo{info.path, info.serialNumber});
+    return bridges;
+}
+
+bool isLinkFailure(const std::string &text) {
+    return startsWith(text, "Error during USB ");
+}
+
+BoardLink::BoardLink(const std::string &path, const std::string &serial)
+    : bridgePath(path), serialNumber(serial) {}
+
+BoardLink::~BoardLink() = default;
+
+void BoardLink::changed() {
+    if (onStateChanged)
+        onStateChanged();
+}
+
+bool BoardLink::ensureOpen() {
+    if (motherBoard)
+        return true;
+    try {
+        std::lock_guard<std::mutex> lock(discoveryMutex());
+        motherBoard = std::make_unique<MotherBoard>(nullptr, bridgePath);
+        motherBoard->setClock(waits);
+        QObject::connect(motherBoard.get(), &MotherBoard::logMessage, [this](const QString &line) {
+            // One line per report sent: a write, a write-read (whose answer is
+            // logged as a second line, "I2C Read"), EN or PVIN.
+            if (!line.startsWith(QLatin1String("I2C Read")))
+                exchangeCount += 1;
+        });
+    } catch (const std::string &text) {
+        lastOpenError = text;
+        return false;
+    }
+    lastOpenError.clear();
+    activeChip = ChipDescriptor();
+    try {
+        identify();
+    } catch (const std::string &text) {
+        if (isLinkFailure(text)) {
+            markDown();
+            return false;
+        }
+    }
+    changed();
+    return true;
+}
+
+void BoardLink::markDown() {
+    linkErrorCount += 1;
+    motherBoard.reset();
+    activeChip = ChipDescriptor();
+    changed();
+}
+
+void BoardLink::close() {
+    motherBoard.reset();
+    activeChip = ChipDescriptor();
+}
+
+MotherBoard &BoardLink::board() {
+    return *motherBoard;
+}
+
+IvrDevice &BoardLink::device() {
+    return *motherBoard->device;
+}
+
+void BoardLink::forgetChip() {
+    if (!identified())
+        return;
+    activeChip = ChipDescriptor();
+    changed();
+}
+
+const ChipDescriptor &BoardLink::identify() {
+    IvrDevice &chipModel = device();
+    const ChipDescriptor previous = activeChip;
+    activeChip = chipModel.identify_known_chip();
+    if (activeChip.regulator_count > 0)
+        chipModel.refresh();
+    else
+        activeChip = ChipDescriptor();
+    if (activeChip.chip_name != previous.chip_name)
+        changed();
+    return activeChip;
+}
+
+const ChipDescriptor &BoardLink::powerOn() {
+    const ChipDescriptor previous = activeChip;
+    activeChip = board().powerOnKnownChip();
+    if (activeChip.regulator_count == 0)
+        activeChip = ChipDescriptor();
+    if (activeChip.chip_name != previous.chip_name)
+        changed();
+    return activeChip;
+}
+
+void BoardLink::powerOff() {
+    forgetChip();
+    board().setEN(false);
+}
+
+void BoardLink::setPvin(bool on) {
+    // The chip restarts (or stops) with its supply: identified again when needed.
+    forgetChip();
+    board().setPVIN(on);
+    pvinOn = on;
+    if (on)
+        waits.sleep(MotherBoard::POWER_UP_DELAY_MS);
+}
+
+void BoardLink::setClock(const Clock &clock) {
+    waits = clock;
+    if (motherBoard)
+        motherBoard->setClock(clock);
+}
+
+} // namespace server

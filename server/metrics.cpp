@@ -1,0 +1,143 @@
+#include "server/metrics.h"
+
+#include <prometheus/counter.h>
+#include <prometheus/exposer.h>
+#include <prometheus/family.h>
+#include <prometheus/gauge.h>
+#include <prometheus/registry.h>
+
+#include <exception>
+#include <limits>
+
+namespace server {
+
+namespace {
+prometheus::Family<prometheus::Gauge> &gauge(prometheus::Registry &registry, const char *name,
+                                             const char *help) {
+    return prometheus::BuildGauge().Name(name).Help(help).Register(registry);
+}
+prometheus::Family<prometheus::Counter> &counter(prometheus::Registry &registry, const char *name,
+                                                 const char *help) {
+    return prometheus::BuildCounter().Name(name).Help(help).Register(registry);
+}
+const double UNKNOWN = std::numeric_limits<double>::quiet_NaN();
+} // namespace
+
+Metrics::Metrics()
+    : registry(std::make_shared<prometheus::Registry>()),
+      up(gauge(*registry, "qm44xx_up", "Whether the board's bridge is open (1) or not (0)")),
+      vin(gauge(*registry, "qm44xx_vin_volts", "Input voltage VIN")),
+      temperature(gauge(*registry, "qm44xx_temperature_celsius", "Die temperature")),
+      vout(gauge(*registry, "qm44xx_vout_volts",
+                 "Output voltage of each regulator (below 0.3 V shown as 0)")),
+      status(gauge(*registry, "qm44xx_status", "Status flag: 0 OK, 1 WARN, 2 FAIL")),
+      exchanges(counter(*registry, "qm44xx_exchanges_total", "Reports sent to the bridge")),
+      linkErrors(counter(*registry, "qm44xx_link_errors_total",
+                         "Exchanges with the bridge that failed (unplugged, no answer)")) {}
+
+Metrics::~Metrics() = default;
+
+int Metrics::serve(const std::string &address) {
+    try {
+        exposer = std::make_unique<prometheus::Exposer>(address, 2);
+    } catch (const std::exception &e) {
+        throw "cannot serve metrics on " + address + ": " + e.what();
+    }
+    exposer->RegisterCollectable(registry);
+    const std::vector<int> ports = exposer->GetListeningPorts();
+    return ports.empty() ? 0 : ports.front();
+}
+
+BoardMetrics::BoardMetrics(Metrics &metrics, const std::string &node, const std::string &serial)
+    : metrics(metrics), node(node), serial(serial) {
+    setChip(std::string(), 0, {});
+}
+
+BoardMetrics::~BoardMetrics() {
+    removeSeries();
+}
+
+void BoardMetrics::removeSeries() {
+    auto drop = [](auto &family, auto *&metric) {
+        if (metric)
+            family.Remove(metric);
+        metric = nullptr;
+    };
+    drop(metrics.up, up);
+    drop(metrics.vin, vin);
+    drop(metrics.temperature, temperature);
+    for (prometheus::Gauge *&g : vout)
+        drop(metrics.vout, g);
+    for (prometheus::Gauge *&g : flags)
+        drop(metrics.status, g);
+    drop(metrics.exchanges, exchanges);
+    drop(metrics.linkErrors, linkErrors);
+    vout.clear();
+    flags.clear();
+}
+
+void BoardMetrics::setChip(const std::string &chip, int regulators,
+                           const std::vector<std::string> &flagNames) {
+    removeSeries();
+    const prometheus::Labels labels{
+        {"node", node}, {"serial", serial}, {"chip", chip.empty() ? "none" : chip}};
+    auto with = [&labels](const std::string &name, const std::string &value) {
+        prometheus::Labels more = labels;
+        more[name] = value;
+        return more;
+    };
+    up = &metrics.up.Add(labels);
+    up->Set(upValue);
+    exchanges = &metrics.exchanges.Add(labels);
+    exchanges->Increment(exchangesSet);
+    linkErrors = &metrics.linkErrors.Add(labels);
+    linkErrors->Increment(linkErrorsSet);
+    if (chip.empty())
+        return;
+    vin = &metrics.vin.Add(labels);
+    temperature = &metrics.temperature.Add(labels);
+    for (int vr = 1; vr <= regulators; ++vr)
+        vout.push_back(&metrics.vout.Add(with("output", "VR" + std::to_string(vr))));
+    for (const std::string &name : flagNames)
+        flags.push_back(&metrics.status.Add(with("flag", name)));
+    clearReadings();
+}
+
+void BoardMetrics::setUp(bool on) {
+    upValue = on ? 1 : 0;
+    up->Set(upValue);
+}
+
+void BoardMetrics::setReadings(double vinVolts, double celsius, const std::vector<double> &volts,
+                               const std::vector<int> &levels) {
+    if (!vin)
+        return;
+    vin->Set(vinVolts);
+    temperature->Set(celsius);
+    for (size_t i = 0; i < vout.size() && i < volts.size(); ++i)
+        vout[i]->Set(volts[i]);
+    for (size_t i = 0; i < flags.size() && i < levels.size(); ++i)
+        flags[i]->Set(levels[i]);
+}
+
+void BoardMetrics::clearReadings() {
+    if (!vin)
+        return;
+    vin->Set(UNKNOWN);
+    temperature->Set(UNKNOWN);
+    for (prometheus::Gauge *g : vout)
+        g->Set(UNKNOWN);
+    for (prometheus::Gauge *g : flags)
+        g->Set(UNKNOWN);
+}
+
+void BoardMetrics::setCounts(double exchangeTotal, double linkErrorTotal) {
+    if (exchangeTotal > exchangesSet)
+        exchanges->Increment(exchangeTotal - exchangesSet);
+    if (linkErrorTotal > linkErrorsSet)
+        linkErrors->Increment(linkErrorTotal - linkErrorsSet);
+    exchangesSet = exchangeTotal;
+    linkErrorsSet = linkErrorTotal;
+}
+
+} // namespace server
