@@ -32,15 +32,15 @@ struct ToolResult {
 // qm44xx-ctl in this process, on the board the window has open, on the
 // window's clock.
 ToolResult tool(BenchWindow &b, const QStringList &args) {
-    ctl::Environment environment;
-    environment.now = [&b] { return b.now; };
-    environment.sleep = [&b](long ms) { b.now = b.now.addMSecs(ms); };
+    Clock clock;
+    clock.now = [&b] { return b.now; };
+    clock.sleep = [&b](long ms) { b.now = b.now.addMSecs(ms); };
     std::vector<std::string> arguments;
     for (const QString &a : args)
         arguments.push_back(a.toStdString());
     std::istringstream in;
     std::ostringstream out, err;
-    const int code = ctl::run(arguments, in, out, err, environment);
+    const int code = ctl::run(arguments, in, out, err, clock);
     return {code, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
 }
 
