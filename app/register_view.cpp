@@ -68,7 +68,7 @@ RegisterView::RegisterView(MainWindow *window) : QWidget(window, Qt::Window), wi
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(grid, 1);
-    resize(760, 620);
+    resize(960, 640);
 
     connect(readButton, &QPushButton::clicked, this, &RegisterView::readAll);
     connect(writeButton, &QPushButton::clicked, this, &RegisterView::writeAsked);
@@ -144,7 +144,8 @@ void RegisterView::readAll() {
     // Live reads that leave the cache alone: changes waiting for Execute stay.
     for (int row = 0; row < int(addresses.size()); ++row)
         showValue(row, device.read_register(uint8_t(addresses[size_t(row)]), true, false));
-    grid->resizeColumnToContents(FIELDS);
+    for (int column : {HEX, BINARY, FIELDS})
+        grid->resizeColumnToContents(column);
 }
 
 QString RegisterView::writeRegister(int address, int value) {
