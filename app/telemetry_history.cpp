@@ -60,10 +60,10 @@ TelemetryHistory::Extremes TelemetryHistory::extremes(Channel channel, size_t fi
     Extremes e{quint32(first), quint32(first)};
     size_t i = first;
     while (i < last) {
-        // The largest stored block that starts here and ends in the stretch.
+        // The largest block that starts here and ends in the stretch: it ends
+        // at or before the newest sample, so it is complete and stored.
         int k = FIRST_LEVEL - 1;
-        while (k + 1 - FIRST_LEVEL < int(channelLevels.size()) && i % (size_t(1) << (k + 1)) == 0 &&
-               i + (size_t(1) << (k + 1)) <= last)
+        while (i % (size_t(1) << (k + 1)) == 0 && i + (size_t(1) << (k + 1)) <= last)
             ++k;
         if (k < FIRST_LEVEL) {
             merge(channel, e, {quint32(i), quint32(i)});

@@ -76,12 +76,17 @@ ModalWatcher choosing(const QString &path) {
     });
 }
 
-QString cell(QTableWidget *table, int address, int column) {
+QTableWidgetItem *item(QTableWidget *table, int address, int column) {
     for (int row = 0; row < table->rowCount(); ++row) {
         if (table->item(row, RegisterView::ADDRESS)->text() == QString::asprintf("0x%02x", address))
-            return table->item(row, column)->text();
+            return table->item(row, column);
     }
-    return "(no row)";
+    return nullptr;
+}
+
+QString cell(QTableWidget *table, int address, int column) {
+    QTableWidgetItem *found = item(table, address, column);
+    return found ? found->text() : "(no row)";
 }
 
 } // namespace
@@ -120,6 +125,8 @@ private Q_SLOTS:
         b.tick(3);
         b.action("actionStopRecording")->trigger();
         QVERIFY(!mark->isVisible());
+        QVERIFY(!b.action("actionStopRecording")->isEnabled());
+        QVERIFY(b.action("actionRecordTelemetry")->isEnabled());
         b.tick(); // not recorded
         const QByteArray recorded = readAll(path);
 
@@ -363,12 +370,16 @@ private Q_SLOTS:
         QCOMPARE(logRows(w).size(), 2 + 50);
         QCOMPARE(cell(table, 0x41, RegisterView::FIELDS), QString("code 157: 0.9104 V"));
 
-        // Edited in its cell; the page control keeps only its enable bit.
-        w.clearMsgs();
-        for (int row = 0; row < table->rowCount(); ++row) {
-            if (table->item(row, RegisterView::ADDRESS)->text() == "0x40")
-                table->item(row, RegisterView::HEX)->setText("0xff");
+        // Edited in its cell, which only a writable register's value is; the page
+        // control keeps only its enable bit.
+        for (int address : {0x40, 0xC3}) {
+            QVERIFY(item(table, address, RegisterView::HEX)->flags() & Qt::ItemIsEditable);
+            QVERIFY(!(item(table, address, RegisterView::NAME)->flags() & Qt::ItemIsEditable));
         }
+        for (int address : {0x00, 0x13})
+            QVERIFY(!(item(table, address, RegisterView::HEX)->flags() & Qt::ItemIsEditable));
+        w.clearMsgs();
+        item(table, 0x40, RegisterView::HEX)->setText("0xff");
         QCOMPARE(logRows(w).mid(0, 2), (QStringList{"I2C Write, Addr 0x11 => [ 0x40 0x08 ]",
                                                     "I2C Write, Addr 0x11 => [ 0x0f 0x01 ]"}));
         QCOMPARE(cell(table, 0x40, RegisterView::FIELDS), QString("enable on; status: none"));
