@@ -197,6 +197,16 @@ private Q_SLOTS:
         }
         QVERIFY(!b.menus->recorder()->recording());
 
+        // A disk that takes not even the header: no recording.
+        const QString none = dir.filePath("none.csv");
+        limited.rlim_cur = 0;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const QString refused = b.menus->startRecording(none);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(refused, "cannot write " + none + ": File too large");
+        QVERIFY(!b.menus->recorder()->recording());
+        QVERIFY(!b.menus->recordingMark()->isVisible());
+
         // Special files are refused at the start.
         QCOMPARE(b.menus->startRecording("/dev/full"), QString("/dev/full is not a regular file"));
         QCOMPARE(b.menus->startRecording(dir.path()), dir.path() + " is not a regular file");

@@ -15,6 +15,7 @@
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
 
 namespace {
 enum Curve { VIN, TEMPERATURE, VR1, VR2, VR3 };
@@ -70,6 +71,13 @@ private Q_SLOTS:
         QVERIFY(plot->curve(VR2)->isVisible());
         QVERIFY(!plot->curve(VR3)->isVisible()); // no third regulator
         QVERIFY(!plot->curve(VR3)->testItemAttribute(QwtPlotItem::Legend));
+        // The scales hold what is shown: 0 V (VR1 off) to VIN, and the temperature.
+        const QwtScaleDiv volts = plot->plot()->axisScaleDiv(QwtPlot::yLeft);
+        QCOMPARE(volts.lowerBound(), 0.0);
+        QVERIFY(volts.upperBound() > 1.801 && volts.upperBound() <= 2.0);
+        const QwtScaleDiv celsius = plot->plot()->axisScaleDiv(QwtPlot::yRight);
+        QVERIFY(celsius.lowerBound() < 28.64 && celsius.upperBound() > 28.64);
+        QVERIFY(celsius.range() <= 5.0);
 
         // The same tick sends the same reports with the plot (and the register
         // view) open as without them: the plot takes the tick's own samples.
@@ -215,6 +223,17 @@ private Q_SLOTS:
         widget<QComboBox>(plot, "span")->setCurrentIndex(3);
         QCOMPARE(plot->shownInterval(), qMakePair(0.0, 190.0));
         QCoreApplication::processEvents();
+        // Each curve drawn is there in its own colour.
+        const QImage image = plot->grab().toImage();
+        for (Curve c : {VIN, TEMPERATURE, VR1, VR3}) {
+            const QRgb colour = plot->curve(c)->pen().color().rgb();
+            long pixels = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x)
+                    pixels += image.pixel(x, y) == colour;
+            }
+            QVERIFY2(pixels > 100, qPrintable(plot->curve(c)->title().text()));
+        }
         const QString path = qEnvironmentVariableIsSet("QM44XX_PLOT_SCREENSHOT")
                                  ? qEnvironmentVariable("QM44XX_PLOT_SCREENSHOT")
                                  : QDir::current().filePath("plot.png");
