@@ -39,6 +39,18 @@ public:
     // system's by default; tests hand in one that does not wait).
     void setClock(const Clock &clock);
 
+    // For the windows that the bench menus add beside this one.
+    MotherBoard *motherBoard() const { return board; }
+    IvrDevice *ivrDevice() const { return device; }
+
+Q_SIGNALS:
+    // One polling tick's readings: VIN, die temperature and the output voltages
+    // of pages 1 to 3, as read (the displays show their means).
+    void telemetryRead(double vin, double temperature, double vout1, double vout2, double vout3);
+    // The power button's sequence has run: the chip identified and polling
+    // started (true), or polling stopped and EN low (false).
+    void powerChanged(bool powered);
+
 public Q_SLOTS:
     void timerLoop();
     void syncUI();

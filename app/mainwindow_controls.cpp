@@ -59,6 +59,7 @@ void MainWindow::powerOn() {
     clock.sleep(SETTLE_MS);
     syncUI();
     pollTimer->start(POLL_INTERVAL_MS);
+    Q_EMIT powerChanged(true);
 }
 
 void MainWindow::powerOff() {
@@ -77,6 +78,7 @@ void MainWindow::powerOff() {
          {ui->ssRate1, ui->ssRate2, ui->ssRate3, ui->dvsRate1, ui->dvsRate2, ui->dvsRate3})
         box->setCurrentIndex(0);
     ui->loadButton->setStyleSheet(NO_MARK);
+    Q_EMIT powerChanged(false);
 }
 
 void MainWindow::enablePanel(int n, int enable) {

@@ -1,5 +1,6 @@
 #include "app/run_panel.h"
 
+#include "app/bench_menus.h"
 #include "app/mainwindow.h"
 #include "app/panel_application.h"
 #include "app/panel_options.h"
@@ -131,6 +132,7 @@ int runPanel(int &argc, char **argv, const Clock &clock) {
     try {
         window.reset(new MainWindow());
         window->setClock(clock);
+        new BenchMenus(window.get(), clock); // owned by the window
         if (options.exitWhenShown)
             window->installEventFilter(&exitWhenPainted);
         restoreWindowGeometry(*window);

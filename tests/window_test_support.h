@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTextDocumentFragment>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -60,7 +61,9 @@ private:
     }
     std::function<void(QWidget *)> handle;
     QTimer timer;
-    QWidget *last = nullptr;
+    // Guarded: a box deleted and the next one made at the same address must
+    // still count as a new one.
+    QPointer<QWidget> last;
 };
 
 // The command bytes (1 to 3) of every report since the last clear, one per report.

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -104,8 +105,13 @@ private:
 // and the bridge records no traffic, so memory stays flat however long a run is.
 class PoweredWindow : public SimulatedPanel {
 public:
-    PoweredWindow() : SimulatedPanel("QM4434") {
+    // beforePower: runs on the window shown, before the power button is pressed
+    // (to attach what listens to it).
+    explicit PoweredWindow(const std::function<void(MainWindow &)> &beforePower = {})
+        : SimulatedPanel("QM4434") {
         bridge().setRecording(false);
+        if (beforePower)
+            beforePower(window());
         powerOn();
         enableOutputs();
         stopPolling();
