@@ -4,7 +4,10 @@
 // (no USB time) and served as the program serves them: each BoardServer on a
 // thread of its own, its SCPI port on 127.0.0.1 at a port the system picks.
 // The clients are plain blocking sockets in the benchmark's thread. Times are
-// wall-clock: the server's work is on other threads.
+// wall-clock (the server's work is on other threads); the counters cpu_us_*
+// are the whole process's CPU time (client, server threads, and the kernel's
+// work in their system calls) per operation, which other load on the machine
+// does not inflate.
 #include "link/clock.h"
 #include "server/board_server.h"
 #include "server/instrument.h"
@@ -15,6 +18,7 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <netinet/in.h>
@@ -164,17 +168,34 @@ const char *const SETUP = "POWer ON;:SOURce1:VOLTage 0.9;:OUTPut1 ON";
 const char *const QUERIES[] = {"MEASure:VOLTage1?", "SOURce1:VOLTage?"};
 const char *const ANSWERS[] = {"0.8981", "0.8981"};
 
-// Wall-clock microseconds per in-process query, by argument, for the ratio.
+// The process's CPU time per in-process query, by argument, for the ratio.
 std::map<int64_t, double> &inProcessMicroseconds() {
     static std::map<int64_t, double> figures;
     return figures;
 }
 
-double microsecondsSince(std::chrono::steady_clock::time_point start, int64_t iterations) {
-    const std::chrono::duration<double, std::micro> elapsed =
-        std::chrono::steady_clock::now() - start;
-    return iterations > 0 ? elapsed.count() / double(iterations) : 0;
-}
+// Wall-clock and process CPU time from its construction, per operation.
+class Stopwatch {
+public:
+    Stopwatch() : wallStart(std::chrono::steady_clock::now()), cpuStart(processCpu()) {}
+    double wallMicroseconds(double operations) const {
+        const std::chrono::duration<double, std::micro> elapsed =
+            std::chrono::steady_clock::now() - wallStart;
+        return operations > 0 ? elapsed.count() / operations : 0;
+    }
+    double cpuMicroseconds(double operations) const {
+        return operations > 0 ? (processCpu() - cpuStart) / operations : 0;
+    }
+
+private:
+    static double processCpu() {
+        timespec now{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return double(now.tv_sec) * 1e6 + double(now.tv_nsec) / 1e3;
+    }
+    std::chrono::steady_clock::time_point wallStart;
+    double cpuStart;
+};
 
 // The query run by the board's Instrument in this thread: parsing, checking,
 // the exchange with the board and the answer text, without sockets, framing
@@ -192,18 +213,19 @@ void scpiQueryInProcess(benchmark::State &state) {
         const std::string answer = std::string(ANSWERS[state.range(0)]) + "\n";
         if (instrument.execute(client, query) != answer)
             state.SkipWithError("unexpected answer");
-        const auto start = std::chrono::steady_clock::now();
+        const Stopwatch watch;
         for (auto _ : state)
             benchmark::DoNotOptimize(instrument.execute(client, query));
-        const double us = microsecondsSince(start, state.iterations());
-        inProcessMicroseconds()[state.range(0)] = us;
-        state.counters["us_per_query"] = us;
+        const double cpu = watch.cpuMicroseconds(double(state.iterations()));
+        inProcessMicroseconds()[state.range(0)] = cpu;
+        state.counters["cpu_us_per_query"] = cpu;
     }
     stopSimulation();
 }
 
 // The same query from a client over loopback TCP: send the line, wait for the
-// answer line. Counter x_vs_in_process: this over scpiQueryInProcess (same run).
+// answer line. Counter x_vs_in_process: cpu_us_per_query over
+// scpiQueryInProcess's (same run).
 void scpiQueryLoopback(benchmark::State &state) {
     ServedBoards boards(1, 8, nullptr);
     Connection client(boards.port(0));
@@ -211,14 +233,14 @@ void scpiQueryLoopback(benchmark::State &state) {
     const std::string query = QUERIES[state.range(0)];
     if (client.query(query) != ANSWERS[state.range(0)])
         state.SkipWithError("unexpected answer");
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch watch;
     for (auto _ : state)
         benchmark::DoNotOptimize(client.query(query));
-    const double us = microsecondsSince(start, state.iterations());
-    state.counters["us_per_query"] = us;
+    const double cpu = watch.cpuMicroseconds(double(state.iterations()));
+    state.counters["cpu_us_per_query"] = cpu;
     const auto inProcess = inProcessMicroseconds().find(state.range(0));
     if (inProcess != inProcessMicroseconds().end() && inProcess->second > 0)
-        state.counters["x_vs_in_process"] = us / inProcess->second;
+        state.counters["x_vs_in_process"] = cpu / inProcess->second;
 }
 
 // N clients on one board, each with one command in flight at a time (a script
@@ -242,6 +264,7 @@ void commandsManyClients(benchmark::State &state) {
     for (int i = 0; i < clients; ++i)
         fds[size_t(i)] = pollfd{connections[size_t(i)]->socket(), POLLIN, 0};
     long errors = 0;
+    const Stopwatch watch;
     for (auto _ : state) {
         std::vector<int> sent(static_cast<size_t>(clients), 0);
         std::vector<int> answered(static_cast<size_t>(clients), 0);
@@ -276,6 +299,8 @@ void commandsManyClients(benchmark::State &state) {
             }
         }
     }
+    state.counters["cpu_us_per_command"] =
+        watch.cpuMicroseconds(double(state.iterations() * clients * PER_CLIENT));
     for (const std::unique_ptr<Connection> &c : connections)
         errors += c->query("SYSTem:ERRor:COUNt?") != "0";
     if (errors)
@@ -300,11 +325,13 @@ void scrape(benchmark::State &state) {
                                 (gzip ? "Accept-Encoding: gzip\r\n" : "") +
                                 "Connection: close\r\n\r\n";
     std::string answer;
+    const Stopwatch watch;
     for (auto _ : state) {
         Connection client(port);
         client.send(request);
         answer = client.everything();
     }
+    state.counters["cpu_us_per_scrape"] = watch.cpuMicroseconds(double(state.iterations()));
     long series = 0;
     if (!gzip) {
         for (size_t at = answer.find("\nqm44xx_"); at != std::string::npos;
