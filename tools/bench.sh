@@ -4,7 +4,8 @@
 # e.g. ./tools/bench.sh --benchmark_filter=registerRead --benchmark_repetitions=5
 #
 #   qm44xx-bench         the link exchanges, the polling tick, storing a log line,
-#                        start-up to the window shown
+#                        start-up to the window shown, qm44xx-server's SCPI
+#                        queries, commands with 16 clients and scrapes
 #   qm44xx-bench-memory  the peak memory of an hour of logging, alone in its process
 #   qm44xx-bench-plot    the telemetry plot's update, and the tick with the plot open
 #                        and a recording running
