@@ -34,7 +34,10 @@ static void initResources() {
     Q_UNUSED(done);
 }
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
+MainWindow::MainWindow(QWidget *parent) : MainWindow(std::string(), parent) {}
+
+MainWindow::MainWindow(const std::string &devicePath, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow) {
     initResources();
     ui->setupUi(this);
     ui->pvin_on_btn->setIcon(QIcon(QStringLiteral(":/resources/src/img/on_off_btn.JPG")));
@@ -75,7 +78,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         lastSsIndex[i] = ss[i]->currentIndex();
 
     try {
-        board = new MotherBoard();
+        board = new MotherBoard(nullptr, devicePath);
     } catch (...) {
         delete ui; // the widgets go with the window; the form's pointers must too
         ui = nullptr;

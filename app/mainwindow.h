@@ -29,6 +29,8 @@ class MainWindow : public QMainWindow {
 public:
     // Opens the board; throws its text (std::string) when it cannot.
     explicit MainWindow(QWidget *parent = nullptr);
+    // The same on the bridge at devicePath ("" : the first bridge found).
+    explicit MainWindow(const std::string &devicePath, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // The polling interval and the power-on settling wait.

@@ -17,7 +17,11 @@ PanelCommandLine::PanelCommandLine()
                               QString::fromLatin1(DEFAULT_SIMULATED_MODEL))),
       exitWhenShownOption(QStringLiteral("exit-when-shown"),
                           QStringLiteral("End as soon as the window has been painted once "
-                                         "(for start-up measurements).")) {
+                                         "(for start-up measurements).")),
+      deviceOption(QStringLiteral("device"),
+                   QStringLiteral("Open the bridge at PATH (as 'qm44xx-ctl list' shows it, e.g. "
+                                  "/dev/hidraw3) instead of the first one found."),
+                   QStringLiteral("PATH")) {
     parser.setApplicationDescription(
         QStringLiteral("Control panel for the QM44xxC evaluation board: powers and identifies\n"
                        "the regulator, sets its outputs, shows telemetry and faults, and logs\n"
@@ -30,6 +34,7 @@ PanelCommandLine::PanelCommandLine()
     parser.addOption(versionOption);
     parser.addOption(simulateOption);
     parser.addOption(exitWhenShownOption);
+    parser.addOption(deviceOption);
 }
 
 bool PanelCommandLine::read(const QStringList &arguments, PanelOptions &options, QString &error,
@@ -48,8 +53,10 @@ bool PanelCommandLine::read(const QStringList &arguments, PanelOptions &options,
             parseSimulateArgument(argument.toStdString(), model, modelError)) {
             if (!modelError.empty() && error.isEmpty())
                 error = QString::fromStdString(modelError);
+            if (!options.simulate)
+                options.model = model;
             options.simulate = true;
-            options.model = model;
+            options.models.push_back(model);
             plain << QStringLiteral("--simulate");
         } else {
             plain << argument;
@@ -59,6 +66,7 @@ bool PanelCommandLine::read(const QStringList &arguments, PanelOptions &options,
     options.help = parser.isSet(helpOption);
     options.version = parser.isSet(versionOption);
     options.exitWhenShown = parser.isSet(exitWhenShownOption);
+    options.device = parser.value(deviceOption).toStdString();
     if (!error.isEmpty())
         return false;
     if (qtOptionsPresent)

@@ -1,5 +1,6 @@
 // The panel's command line, read with QCommandLineParser: --help, --version,
-// --simulate[=MODEL] and --exit-when-shown. Qt's own options (-platform NAME,
+// --simulate[=MODEL] (repeated: several simulated boards), --device PATH and
+// --exit-when-shown. Qt's own options (-platform NAME,
 // -style NAME, ...) are taken by the application object; arguments are read
 // again once it has removed them, so that only the panel's own remain.
 #pragma once
@@ -8,15 +9,16 @@
 #include <QString>
 #include <QStringList>
 #include <string>
+#include <vector>
 
 struct PanelOptions {
     bool help = false;
     bool version = false;
     bool simulate = false;
-    std::string model; // the simulated chip, with simulate
+    std::string model;               // the first simulated chip, with simulate
+    std::vector<std::string> models; // every --simulate given, in order
     bool exitWhenShown = false;
-    // Options that choose the board (such as --device PATH) go here, with their
-    // declaration in PanelCommandLine's constructor and their reading in read().
+    std::string device; // --device PATH: the bridge to open ("" : the first)
 };
 
 class PanelCommandLine {
@@ -43,4 +45,5 @@ private:
     QCommandLineOption versionOption;
     QCommandLineOption simulateOption;
     QCommandLineOption exitWhenShownOption;
+    QCommandLineOption deviceOption;
 };

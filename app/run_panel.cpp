@@ -122,15 +122,20 @@ int runPanel(int &argc, char **argv, const Clock &clock) {
         return 1;
     }
 
-    // The board: the simulated one, or the first bridge found.
-    if (options.simulate)
-        startSimulation(options.model);
+    // The board: the one named with --device, else the first bridge found (a
+    // simulated one ahead of any real one).
+    for (size_t i = 0; i < options.models.size(); ++i) {
+        if (i == 0)
+            startSimulation(options.models[i]);
+        else
+            addSimulation(options.models[i]);
+    }
 
     ExitWhenPainted exitWhenPainted; // outlives the window it watches
     std::unique_ptr<MainWindow> window;
     QString failure;
     try {
-        window.reset(new MainWindow());
+        window.reset(new MainWindow(options.device));
         window->setClock(clock);
         new BenchMenus(window.get(), clock); // owned by the window
         if (options.exitWhenShown)

@@ -14,6 +14,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -389,6 +391,34 @@ private Q_SLOTS:
         QCOMPARE(run({"--simulate=QM4411"}), 0);
         QVERIFY(simulation()); // started by --simulate
         QCOMPARE(reportHeads(*simulation()), (QStringList{"30 01 00", "20 01 00"}));
+    }
+
+    // --device opens the bridge at that path: here the second of two simulated
+    // boards, which alone sees the power-up and the identification.
+    void deviceChoosesTheBoard() {
+        QString second;
+        scenario = [&] {
+            QTimer::singleShot(0, [&] {
+                MainWindow *window = shownWindow();
+                window->findChild<QPushButton *>("pvin_on_btn")->click();
+                second = window->findChild<QGroupBox *>("groupBox_7")->isEnabled()
+                             ? "three regulators"
+                             : window->findChild<QLineEdit *>("lineEdit_7")->text();
+                window->findChild<QAction *>("actionExit")->trigger();
+            });
+        };
+        QCOMPARE(run({"--simulate=QM4434", "--simulate=QM4422", "--device", "sim:QM4422-2"}), 0);
+        QCOMPARE(second, QString("N/A")); // QM4422: two regulators, the third panel unused
+        const std::vector<SimulatedBridge *> boards = simulations();
+        QCOMPARE(int(boards.size()), 2);
+        QCOMPARE(reportHeads(*boards[0]), QStringList());
+        QCOMPARE(reportHeads(*boards[1]).first(), QString("30 01 01"));
+
+        watch();
+        QCOMPARE(run({"--simulate=QM4434", "--device", "sim:QM4422-2"}), 0);
+        collect();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QString("Unable to connect: Motherboard not found: sim:QM4422-2."));
     }
 
     // The window comes back where, and as large as, it was left.
