@@ -12,7 +12,6 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringListModel>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 
@@ -35,7 +34,10 @@ static void initResources() {
     Q_UNUSED(done);
 }
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
+MainWindow::MainWindow(QWidget *parent) : MainWindow(std::string(), parent) {}
+
+MainWindow::MainWindow(const std::string &devicePath, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow) {
     initResources();
     ui->setupUi(this);
     ui->pvin_on_btn->setIcon(QIcon(QStringLiteral(":/resources/src/img/on_off_btn.JPG")));
@@ -76,7 +78,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         lastSsIndex[i] = ss[i]->currentIndex();
 
     try {
-        board = new MotherBoard();
+        board = new MotherBoard(nullptr, devicePath);
     } catch (...) {
         delete ui; // the widgets go with the window; the form's pointers must too
         ui = nullptr;
@@ -97,6 +99,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(ui->clearButton, &QToolButton::pressed, this, &MainWindow::clearMsgs);
 
     pollTimer = new QTimer(this);
+    pollTimer->setObjectName(QStringLiteral("pollTimer"));
     connect(pollTimer, &QTimer::timeout, this, &MainWindow::timerLoop);
 }
 
@@ -104,6 +107,11 @@ MainWindow::~MainWindow() {
     pollTimer->stop();
     delete board;
     delete ui;
+}
+
+void MainWindow::setClock(const Clock &newClock) {
+    clock = newClock;
+    board->setClock(newClock);
 }
 
 MainWindow::Panel MainWindow::panel(int n) const {
@@ -128,6 +136,9 @@ int MainWindow::pageOf(int n) const {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
+    // No tick may reach the board after EN goes low: one could still fall due
+    // before the event loop ends.
+    pollTimer->stop();
     board->setEN(false);
     board->setPVIN(false);
     event->accept();

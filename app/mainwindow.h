@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/chip_table.h"
+#include "link/clock.h"
 
 #include <QMainWindow>
 #include <array>
@@ -28,11 +29,29 @@ class MainWindow : public QMainWindow {
 public:
     // Opens the board; throws its text (std::string) when it cannot.
     explicit MainWindow(QWidget *parent = nullptr);
+    // The same on the bridge at devicePath ("" : the first bridge found).
+    explicit MainWindow(const std::string &devicePath, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // The polling interval and the power-on settling wait.
     static constexpr int POLL_INTERVAL_MS = 250;
     static constexpr int SETTLE_MS = 250;
+
+    // The clock whose sleep makes the window's waits and the board's (the
+    // system's by default; tests hand in one that does not wait).
+    void setClock(const Clock &clock);
+
+    // For the windows that the bench menus add beside this one.
+    MotherBoard *motherBoard() const { return board; }
+    IvrDevice *ivrDevice() const { return device; }
+
+Q_SIGNALS:
+    // One polling tick's readings: VIN, die temperature and the output voltages
+    // of pages 1 to 3, as read (the displays show their means).
+    void telemetryRead(double vin, double temperature, double vout1, double vout2, double vout3);
+    // The power button's sequence has run: the chip identified and polling
+    // started (true), or polling stopped and EN low (false).
+    void powerChanged(bool powered);
 
 public Q_SLOTS:
     void timerLoop();
@@ -139,6 +158,7 @@ private:
     void powerOff();
 
     Ui::MainWindow *ui;
+    Clock clock = systemClock();
     MotherBoard *board = nullptr;
     IvrDevice *device = nullptr;
     QStringListModel *logModel = nullptr;

@@ -9,7 +9,6 @@
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 
@@ -57,9 +56,10 @@ void MainWindow::powerOn() {
         for (int n = 1; n <= regulatorCount; ++n)
             enablePanel(n, 1);
     }
-    QThread::msleep(SETTLE_MS);
+    clock.sleep(SETTLE_MS);
     syncUI();
     pollTimer->start(POLL_INTERVAL_MS);
+    Q_EMIT powerChanged(true);
 }
 
 void MainWindow::powerOff() {
@@ -78,6 +78,7 @@ void MainWindow::powerOff() {
          {ui->ssRate1, ui->ssRate2, ui->ssRate3, ui->dvsRate1, ui->dvsRate2, ui->dvsRate3})
         box->setCurrentIndex(0);
     ui->loadButton->setStyleSheet(NO_MARK);
+    Q_EMIT powerChanged(false);
 }
 
 void MainWindow::enablePanel(int n, int enable) {

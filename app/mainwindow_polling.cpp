@@ -56,6 +56,11 @@ void MainWindow::timerLoop() {
         for (int n = 1; n <= regulatorCount; ++n)
             showPanelStatus(n, device->read_page_status(pageOf(n)));
     }
+
+    const int sampled = (historyIndex + 7) % 8;
+    Q_EMIT telemetryRead(telemetryHistory[0][sampled], telemetryHistory[1][sampled],
+                         telemetryHistory[2][sampled], telemetryHistory[3][sampled],
+                         telemetryHistory[4][sampled]);
 }
 
 void MainWindow::showPanelStatus(int n, quint8 data) {

@@ -4,9 +4,16 @@
 #include <exception>
 #include <string>
 
-PanelApplication::PanelApplication(int &argc, char **argv) : QApplication(argc, argv) {
+void PanelApplication::describeProgram() {
+    setOrganizationName(QStringLiteral("qm44xx"));
     setApplicationName(QStringLiteral("qm44xx-panel"));
     setApplicationVersion(QStringLiteral(QM44XX_VERSION));
+    // The installed desktop entry's name (io.github.qm44xx.panel.desktop), so that
+    // the desktop matches the window to its entry and icon.
+    setDesktopFileName(QStringLiteral("io.github.qm44xx.panel"));
+}
+
+PanelApplication::PanelApplication(int &argc, char **argv) : QApplication(argc, argv) {
     setWindowIcon(QIcon(QStringLiteral(":/resources/src/img/qm44xx.png")));
 }
 

@@ -10,6 +10,10 @@ class PanelApplication : public QApplication {
 public:
     PanelApplication(int &argc, char **argv);
 
+    // The program's name, version, organisation (where QSettings keeps its
+    // settings) and desktop entry; set once, before any application object.
+    static void describeProgram();
+
     bool notify(QObject *receiver, QEvent *event) override;
 
     bool failed() const { return hasFailed; }

@@ -8,8 +8,9 @@ namespace target {
 // What a target line edit shows for a code: the voltage in single precision
 // with 3 significant digits ("0.599" for code 81).
 QString textForCode(int code);
-// A typed target in volts, clamped to 0.5..1.202; text that is not a finite
-// number counts as 0, so it becomes 0.5.
+// A typed target in volts, clamped to 0.5..1.202. The decimal separator may be
+// a point or a comma ("0,9" is 0.9); text that is not a finite number counts as
+// 0, so it becomes 0.5.
 double voltsFromText(const QString &text);
 // The slider position for a target in volts, truncated toward zero.
 int sliderPosition(double volts);

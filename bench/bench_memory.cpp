@@ -4,7 +4,7 @@
 // loop running after each tick as it would (view layout, repaints). Reported: the
 // peak resident set (VmHWM), the resident set before the hour, the lines stored,
 // and the bytes each stored line added to the peak and to the heap.
-#include "powered_window.h"
+#include "tests/support/simulated_panel.h"
 
 #include <QFile>
 #include <benchmark/benchmark.h>

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <chrono>
 
@@ -20,6 +21,9 @@ namespace {
 void panelProcess(benchmark::State &state) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The window's remembered geometry goes here, not into the user's settings.
+    QTemporaryDir settings;
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.path());
     for (auto _ : state) {
         QProcess panel;
         panel.setProcessEnvironment(environment);

@@ -9,7 +9,7 @@
 //    plain QListView). Each view is shown and the event loop runs after every
 //    line, so the view's layout and repaint are part of the figure.
 #include "bench_support.h"
-#include "powered_window.h"
+#include "tests/support/simulated_panel.h"
 #include "widgets/log_view.h"
 
 #include <QListView>
@@ -30,8 +30,7 @@ void runEventLoop() {
 
 // ---- one polling tick ----------------------------------------------------------
 
-// Made once (powering up waits for the regulators to settle) and kept for every
-// run, until the benchmarks end.
+// Made once and kept for every run, until the benchmarks end.
 PoweredWindow &poweredWindow() {
     static PoweredWindow *window = [] {
         auto *w = new PoweredWindow();

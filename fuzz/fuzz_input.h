@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -79,4 +80,20 @@ private:
 // Whether text starts with prefix.
 inline bool startsWith(const std::string &text, const std::string &prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Runs one input through a target's checks; anything thrown out of them is a
+// failure of its own (the code under test reports errors, it never throws them
+// at its caller).
+template <typename Run> int runChecked(Run run, const uint8_t *data, size_t size) {
+    try {
+        run(data, size);
+    } catch (const std::exception &e) {
+        FUZZ_CHECK(false, "thrown: %s", e.what());
+    } catch (const std::string &text) {
+        FUZZ_CHECK(false, "thrown: \"%s\"", escaped(text).c_str());
+    } catch (...) {
+        FUZZ_CHECK(false, "thrown: something");
+    }
+    return 0;
 }

@@ -98,12 +98,5 @@ void run(const uint8_t *data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    try {
-        run(data, size);
-    } catch (const std::exception &e) {
-        FUZZ_CHECK(false, "thrown: %s", e.what());
-    } catch (...) {
-        FUZZ_CHECK(false, "thrown: something");
-    }
-    return 0;
+    return runChecked(run, data, size);
 }

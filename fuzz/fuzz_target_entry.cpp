@@ -3,8 +3,9 @@
 // For every text: the typed target is a finite voltage within 0.5..1.202 V; its
 // slider position is within 0..171; the text shown for that position's code
 // reads back as a number within one DAC step (4.1 mV) of the code's voltage; a
-// text that QString::toFloat accepts as a finite number x gives x clamped to the
-// range, exactly, and any other text gives 0.5 V.
+// text that QString::toFloat accepts as a finite number x (or accepts once its
+// one comma is read as the decimal point) gives x clamped to the range, exactly,
+// and any other text gives 0.5 V.
 // Links the panel's library but creates no QApplication: no display is needed.
 #include "app/target_entry.h"
 #include "fuzz_input.h"
@@ -29,10 +30,16 @@ std::string shown(const QString &text) {
 }
 
 // What a typed target must become, computed here from Qt's own reading of the
-// text rather than by the panel's code.
+// text rather than by the panel's code: as a number with a decimal point, or
+// else with its one comma (and no point) read as the decimal point.
 double expectedVolts(const QString &text) {
     bool accepted = false;
-    const float x = text.toFloat(&accepted);
+    float x = text.toFloat(&accepted);
+    if (!accepted && text.count(',') == 1 && !text.contains('.')) {
+        QString pointed = text;
+        pointed.replace(',', '.');
+        x = pointed.toFloat(&accepted);
+    }
     if (!accepted || !std::isfinite(x))
         return MIN_VOLTS;
     const double volts = double(x);

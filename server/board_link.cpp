@@ -4,6 +4,7 @@
 #include "link/motherboard.h"
 #include "link/pic.h"
 
+#include <cstdlib>
 #include <mutex>
 
 namespace server {
@@ -20,6 +21,16 @@ std::mutex &discoveryMutex() {
 bool startsWith(const std::string &text, const char *prefix) {
     return text.rfind(prefix, 0) == 0;
 }
+
+// The node a path names through links (udev's by-id names, a rule's symlink).
+std::string nodeOf(const std::string &path) {
+    char *resolved = path.empty() || path[0] != '/' ? nullptr : ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return path;
+    const std::string node(resolved);
+    std::free(resolved);
+    return node;
+}
 } // namespace
 
 std::vector<BridgeInfo> listBridges() {
@@ -28,6 +39,17 @@ std::vector<BridgeInfo> listBridges() {
     for (const hid::DeviceInfo &info : ::listBridges())
         bridges.push_back(BridgeInfo{info.path, info.serialNumber});
     return bridges;
+}
+
+std::string serialAt(const std::string &path) {
+    if (path.empty())
+        return std::string();
+    const std::string node = nodeOf(path);
+    for (const BridgeInfo &bridge : listBridges()) {
+        if (bridge.path == path || bridge.path == node)
+            return bridge.serial;
+    }
+    return std::string();
 }
 
 bool isLinkFailure(const std::string &text) {
@@ -47,6 +69,19 @@ void BoardLink::changed() {
 bool BoardLink::ensureOpen() {
     if (motherBoard)
         return true;
+    // The kernel gives a node freed by an unplug to the next bridge plugged
+    // in: once a board's serial number is known, only a bridge with that
+    // number is opened at its path. Checked before opening, and again after
+    // it, since a bridge may appear between the listing and the open.
+    auto another = [this](const std::string &listed) {
+        lastOpenError =
+            "Motherboard not found: " + bridgePath + " is another board now (" +
+            (listed.empty() ? std::string("without a serial number") : "serial " + listed) + ")";
+        return false;
+    };
+    const std::string before = serialAt(bridgePath);
+    if (!openedSerial.empty() && !before.empty() && before != openedSerial)
+        return another(before);
     try {
         std::lock_guard<std::mutex> lock(discoveryMutex());
         motherBoard = std::make_unique<MotherBoard>(nullptr, bridgePath);
@@ -61,6 +96,12 @@ bool BoardLink::ensureOpen() {
         lastOpenError = text;
         return false;
     }
+    const std::string opened = serialAt(bridgePath);
+    if (!openedSerial.empty() && opened != openedSerial) {
+        motherBoard.reset(); // nothing was sent to it
+        return another(opened);
+    }
+    openedSerial = opened;
     lastOpenError.clear();
     activeChip = ChipDescriptor();
     try {

@@ -26,6 +26,10 @@ struct BridgeInfo {
 // Every bridge connected now, in the order the link lists them.
 std::vector<BridgeInfo> listBridges();
 
+// The serial number of the bridge listed at a path (or at the node it links
+// to); "" when none is listed there or it has none.
+std::string serialAt(const std::string &path);
+
 // A link failure: the bridge is gone or does not answer (an exchange failed).
 bool isLinkFailure(const std::string &text);
 
@@ -45,7 +49,9 @@ public:
 
     bool isOpen() const { return motherBoard != nullptr; }
     // Opens the bridge if it is not open and identifies the chip afresh without
-    // touching EN. False when it cannot be opened; openError() says why.
+    // touching EN. False when it cannot be opened; openError() says why. Once
+    // a bridge with a serial number has been opened, another bridge listed at
+    // the path is not.
     bool ensureOpen();
     const std::string &openError() const { return lastOpenError; }
     // After a link failure: counts it, closes the bridge, forgets the chip.
@@ -86,6 +92,7 @@ private:
 
     std::string bridgePath;
     std::string serialNumber;
+    std::string openedSerial; // as listed when the bridge was first opened
     std::unique_ptr<MotherBoard> motherBoard;
     std::string lastOpenError;
     ChipDescriptor activeChip;

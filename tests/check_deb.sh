@@ -65,6 +65,10 @@ lintian --fail-on error,warning --suppress-tags no-copyright-file,no-changelog "
     fail "lintian finds faults in the package"
 
 dpkg-deb -x "$deb" "$scratch/root" || exit 1
+# The service runs the packaged program, whatever prefix the build had.
+exec_start=$(sed -n 's/^ExecStart=//p' "$scratch/root/usr/lib/systemd/system/qm44xx-server.service")
+[[ $exec_start == "/usr/bin/qm44xx-server \$QM44XX_SERVER_ARGS" ]] ||
+    fail "the packaged unit runs: $exec_start"
 ctl=$scratch/root/usr/bin/qm44xx-ctl
 out=$("$ctl" --version)
 [[ $out == "qm44xx-ctl $version" ]] || fail "the packaged qm44xx-ctl --version says: $out"

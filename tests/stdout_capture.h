@@ -1,5 +1,5 @@
 // Captures what a piece of code writes to standard output (the transport's
-// trace goes there).
+// trace goes there) or to standard error.
 #pragma once
 
 #include <cstdio>
@@ -8,16 +8,19 @@
 #include <string>
 #include <unistd.h>
 
-inline std::string captureStdout(const std::function<void()> &f) {
-    std::fflush(stdout);
+// What f writes to the stream (stdout or stderr) whose descriptor is fd.
+inline std::string captureOutput(FILE *stream, int fd, const std::function<void()> &f) {
+    std::fflush(stream);
     std::cout.flush();
+    std::cerr.flush();
     FILE *file = std::tmpfile();
-    const int saved = dup(STDOUT_FILENO);
-    dup2(fileno(file), STDOUT_FILENO);
+    const int saved = dup(fd);
+    dup2(fileno(file), fd);
     f();
-    std::fflush(stdout);
+    std::fflush(stream);
     std::cout.flush();
-    dup2(saved, STDOUT_FILENO);
+    std::cerr.flush();
+    dup2(saved, fd);
     close(saved);
     std::string text;
     std::rewind(file);
@@ -25,4 +28,12 @@ inline std::string captureStdout(const std::function<void()> &f) {
         text.push_back(char(c));
     std::fclose(file);
     return text;
+}
+
+inline std::string captureStdout(const std::function<void()> &f) {
+    return captureOutput(stdout, STDOUT_FILENO, f);
+}
+
+inline std::string captureStderr(const std::function<void()> &f) {
+    return captureOutput(stderr, STDERR_FILENO, f);
 }

@@ -4,6 +4,7 @@
 #include "link/motherboard.h"
 #include "link/pic.h"
 #include "test_support.h"
+#include "tests/support/fake_clock.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -76,12 +77,12 @@ private Q_SLOTS:
     void raisingEnIdentifiesAndRefreshes() {
         SimulatedBridge &bridge = startSimulation("QM4422");
         MotherBoard board;
+        FakeClock clock;
+        board.setClock(clock.clock());
         QSignalSpy spy(&board, &MotherBoard::logMessage);
 
-        QElapsedTimer clock;
-        clock.start();
         const ChipDescriptor chip = board.setEN(true);
-        QVERIFY(clock.elapsed() >= MotherBoard::POWER_UP_DELAY_MS);
+        QCOMPARE(clock.waits(), std::vector<long>{MotherBoard::POWER_UP_DELAY_MS});
         QVERIFY(board.getEN());
         QVERIFY(bridge.en());
         QCOMPARE(QString::fromStdString(chip.chip_name), QString("QM4422"));

@@ -1,18 +1,29 @@
 // The program as a whole: options, the one failure box for a missing board and
-// for a board lost while polling, the "IVR not powered." path, and a normal
-// exit. Each case runs the panel's entry function with its own application
-// object; a hook queued at the application's construction plays the user.
+// for a board lost while polling, the "IVR not powered." path, a normal exit,
+// the remembered window geometry and the window at 192 dpi. Each case runs the panel's entry
+// function with its own application object; a hook queued at the application's construction plays
+// the user.
 #include "app/mainwindow.h"
 #include "app/run_panel.h"
+#include "stdout_capture.h"
+#include "tests/support/fake_clock.h"
 #include "widgets/status_indicator.h"
 #include "window_test_support.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
+#include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 #include <functional>
+#include <memory>
 
 namespace {
 // Played once the application of the next run exists.
@@ -36,6 +47,18 @@ MainWindow *shownWindow() {
     return nullptr;
 }
 
+// The run's clock: the window's and the board's waits pass without sleeping.
+FakeClock clock;
+
+// Runs the polling timer of the shown window at every pass of the event loop
+// (a tick always due), and calls `afterTick` with the count after each tick.
+void pollFast(std::function<void(int)> afterTick) {
+    QTimer *poll = shownWindow()->findChild<QTimer *>("pollTimer");
+    poll->setInterval(0);
+    auto ticks = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, poll, [ticks, afterTick] { afterTick(++*ticks); });
+}
+
 int run(QStringList args) {
     args.prepend("qm44xx-panel");
     std::vector<QByteArray> storage;
@@ -46,8 +69,34 @@ int run(QStringList args) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
     int argc = int(args.size());
-    return runPanel(argc, argv.data());
+    return runPanel(argc, argv.data(), clock.clock());
 }
+
+// Runs the program as run() does, with environment variables set for the run
+// only (read when its application object is made).
+int runWith(const QList<QPair<QByteArray, QByteArray>> &environment, QStringList args) {
+    QList<QPair<QByteArray, QByteArray>> saved;
+    for (const auto &variable : environment) {
+        saved << qMakePair(variable.first, qgetenv(variable.first.constData()));
+        if (variable.second.isNull())
+            qunsetenv(variable.first.constData());
+        else
+            qputenv(variable.first.constData(), variable.second);
+    }
+    const int result = run(args);
+    for (const auto &variable : saved) {
+        if (variable.second.isNull())
+            qunsetenv(variable.first.constData());
+        else
+            qputenv(variable.first.constData(), variable.second);
+    }
+    return result;
+}
+
+// No display: neither X, nor Wayland, nor a Qt platform named.
+const QList<QPair<QByteArray, QByteArray>> NO_DISPLAY = {{"QT_QPA_PLATFORM", QByteArray()},
+                                                         {"DISPLAY", QByteArray()},
+                                                         {"WAYLAND_DISPLAY", QByteArray()}};
 } // namespace
 
 class PanelEntryTest : public QObject {
@@ -55,6 +104,7 @@ class PanelEntryTest : public QObject {
 
     QList<SeenBox> boxes;
     bool windowSeen = false;
+    QTemporaryDir settingsDir; // the runs' QSettings, away from the user's
     std::unique_ptr<ModalWatcher> watcher;
 
     // Watches the run's boxes; `onBox` may act on each one before it is closed.
@@ -78,10 +128,13 @@ private Q_SLOTS:
     void initTestCase() {
         hermeticHidBus();
         qAddPreRoutine(startScenario);
+        QVERIFY(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     }
     void init() {
         boxes.clear();
         windowSeen = false;
+        QSettings(QStringLiteral("qm44xx"), QStringLiteral("qm44xx-panel")).clear();
     }
     void cleanup() {
         scenario = nullptr;
@@ -90,12 +143,16 @@ private Q_SLOTS:
 
     void withoutABoardOnlyTheBoxIsShown() {
         watch();
-        QCOMPARE(run({}), 0);
+        const QString said = QString::fromStdString(captureStderr([] { QCOMPARE(run({}), 0); }));
         collect();
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QString("QM44xxC-EVAL"));
         QCOMPARE(boxes[0].text, QString("Unable to connect: Motherboard not found."));
         QVERIFY(!windowSeen);
+        // The same on standard error, for a terminal or a log.
+        QVERIFY2(
+            said.split('\n').contains("qm44xx-panel: Unable to connect: Motherboard not found."),
+            qPrintable(said));
 
         startSimulation("QM4434").refuseOpen(EACCES);
         watch();
@@ -108,17 +165,66 @@ private Q_SLOTS:
 
     void badOptionsAndNoDisplay() {
         QCOMPARE(run({"--simulate=QM9999"}), 1);
-        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-        const QByteArray display = qgetenv("DISPLAY");
-        qunsetenv("QT_QPA_PLATFORM");
-        qunsetenv("DISPLAY");
-        qunsetenv("WAYLAND_DISPLAY");
-        const int result = run({"--simulate"});
-        qputenv("QT_QPA_PLATFORM", platform);
-        if (!display.isEmpty())
-            qputenv("DISPLAY", display);
-        QCOMPARE(result, 1);
+        QCOMPARE(runWith(NO_DISPLAY, {"--simulate"}), 1);
         QVERIFY(!simulation()); // nothing was started
+    }
+
+    // --help and --version answer on standard output, without a display and
+    // before anything starts; anything the panel does not know, once Qt has
+    // taken its own options, gives the usage on standard error and exit code 1.
+    void commandLineConventions() {
+        int result = -1;
+        QString out = QString::fromStdString(captureStdout([&] {
+            result = runWith(NO_DISPLAY, {"--help", "--simulate"});
+        }));
+        QCOMPARE(result, 0);
+        QVERIFY2(out.startsWith("Usage: qm44xx-panel [options]\n"), qPrintable(out));
+        for (const char *option :
+             {"-h, --help", "-v, --version", "--simulate", "--exit-when-shown"})
+            QVERIFY2(out.contains(option), option);
+        QCOMPARE(QString::fromStdString(captureStdout([&] { result = run({"-h"}); })), out);
+        for (const char *option : {"--version", "-v"}) {
+            out = QString::fromStdString(
+                captureStdout([&] { result = runWith(NO_DISPLAY, {option}); }));
+            QCOMPARE(result, 0);
+            QCOMPARE(out, QString("qm44xx-panel " QM_VERSION "\n"));
+        }
+        QVERIFY(!simulation());
+
+        struct Bad {
+            QStringList args;
+            QString said;
+        };
+        const QList<Bad> bad = {
+            {{"--simulate", "--bogus"}, "qm44xx-panel: Unknown option 'bogus'."},
+            {{"-platform", "offscreen", "-x"}, "qm44xx-panel: Unknown option 'x'."},
+            {{"--simulate", "stray"}, "qm44xx-panel: Unexpected argument 'stray'."},
+            {{"--exit-when-shown=1"}, "qm44xx-panel: Unexpected value after '--exit-when-shown'."}};
+        for (const Bad &b : bad) {
+            const QString err =
+                QString::fromStdString(captureStderr([&] { result = run(b.args); }));
+            QCOMPARE(result, 1);
+            QVERIFY2(err.contains(b.said + "\n\nUsage: qm44xx-panel [options]\n"), qPrintable(err));
+            QVERIFY(!simulation());
+        }
+
+        // Qt's own options still reach Qt, among the panel's own; a single-dash
+        // word is never read as one-letter options (-reverse is no -v).
+        QString platform;
+        QString desktopFile;
+        scenario = [&] {
+            platform = QGuiApplication::platformName();
+            desktopFile = QGuiApplication::desktopFileName();
+        };
+        out = QString::fromStdString(captureStdout([&] {
+            result =
+                run({"-platform", "minimal", "--simulate=QM4422", "-reverse", "--exit-when-shown"});
+        }));
+        QCOMPARE(result, 0);
+        QVERIFY2(!out.contains("qm44xx-panel " QM_VERSION), qPrintable(out));
+        QCOMPARE(platform, QString("minimal"));
+        QCOMPARE(desktopFile, QString("io.github.qm44xx.panel"));
+        QCOMPARE(QString::fromStdString(simulation()->chip().model().chip_name), QString("QM4422"));
     }
 
     // Faults of the link and the chip, injected at each stage of a session. Each
@@ -162,13 +268,10 @@ private Q_SLOTS:
         QFETCH(QString, fault);
         QFETCH(QString, box);
         SimulatedBridge &bridge = startSimulation("QM4434");
+        bridge.setTimeoutWait(false); // a stalled bridge's time-out comes at once
         QElapsedTimer since;
         qint64 toBox = -1;
         QString overTemperature;
-        auto inject = [&] {
-            since.start();
-            injectFault(bridge, fault);
-        };
         scenario = [&] {
             watcher = std::make_unique<ModalWatcher>([&](QWidget *shown) {
                 toBox = since.elapsed();
@@ -185,17 +288,19 @@ private Q_SLOTS:
                     return;
                 }
                 QTest::mouseClick(power, Qt::LeftButton);
-                QTimer::singleShot(600, [&, w] {
-                    inject();
-                    if (stage == "commit")
-                        w->findChild<QSlider *>("horizontalSlider_5")->setValue(100);
-                    if (stage == "close")
-                        w->findChild<QAction *>("actionExit")->trigger();
-                    if (fault == "silent") {
-                        QTimer::singleShot(600, [&, w] {
-                            overTemperature = w->findChild<StatusIndicator *>("oTemp")->text();
-                            w->close();
-                        });
+                // Two good ticks, then the fault; a silent chip is looked at one
+                // tick later.
+                pollFast([&, w](int tick) {
+                    if (tick == 2) {
+                        since.start();
+                        injectFault(bridge, fault);
+                        if (stage == "commit")
+                            w->findChild<QSlider *>("horizontalSlider_5")->setValue(100);
+                        if (stage == "close")
+                            w->findChild<QAction *>("actionExit")->trigger();
+                    } else if (tick == 3 && fault == "silent") {
+                        overTemperature = shown(w->findChild<StatusIndicator *>("oTemp"));
+                        w->close();
                     }
                 });
             });
@@ -212,7 +317,38 @@ private Q_SLOTS:
         }
         // A silent chip reads 0xFF everywhere: shown as it answers, every flag raised.
         if (fault == "silent")
-            QCOMPARE(overTemperature, QString("<div style='color:red;'><b>FAIL</b></div>"));
+            QCOMPARE(overTemperature, QString("FAIL"));
+    }
+
+    // After a failure the window stays as it was under the box, but its polling
+    // has stopped: nothing more reaches the board, though the link works again.
+    void pollingStopsUnderTheErrorBox() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        long reportsAtBox = -1;
+        long reportsLater = -1;
+        scenario = [&] {
+            watcher = std::make_unique<ModalWatcher>([&](QWidget *shown) {
+                reportsAtBox = bridge.reportCount();
+                for (int i = 0; i < 5; ++i) // ticks would be due at every pass
+                    QCoreApplication::processEvents();
+                reportsLater = bridge.reportCount();
+                QMetaObject::invokeMethod(shown, "reject", Qt::QueuedConnection);
+            });
+            QTimer::singleShot(0, [&] {
+                QTest::mouseClick(shownWindow()->findChild<QPushButton *>("pvin_on_btn"),
+                                  Qt::LeftButton);
+                pollFast([&](int tick) {
+                    if (tick == 1) // one answer too short, the next ones whole
+                        bridge.replaceNextAnswer({0x00, 0x00});
+                });
+            });
+        };
+        QCOMPARE(run({}), 0);
+        collect();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QString("Unable to connect: Error during USB read: 5."));
+        QVERIFY(reportsAtBox > 0);
+        QCOMPARE(reportsLater, reportsAtBox);
     }
 
     void noChipAnsweringClosesAfterTheBoxAndSendsNothingMore() {
@@ -257,6 +393,59 @@ private Q_SLOTS:
         QCOMPARE(reportHeads(*simulation()), (QStringList{"30 01 00", "20 01 00"}));
     }
 
+    // --device opens the bridge at that path: here the second of two simulated
+    // boards, which alone sees the power-up and the identification.
+    void deviceChoosesTheBoard() {
+        QString second;
+        scenario = [&] {
+            QTimer::singleShot(0, [&] {
+                MainWindow *window = shownWindow();
+                window->findChild<QPushButton *>("pvin_on_btn")->click();
+                second = window->findChild<QGroupBox *>("groupBox_7")->isEnabled()
+                             ? "three regulators"
+                             : window->findChild<QLineEdit *>("lineEdit_7")->text();
+                window->findChild<QAction *>("actionExit")->trigger();
+            });
+        };
+        QCOMPARE(run({"--simulate=QM4434", "--simulate=QM4422", "--device", "sim:QM4422-2"}), 0);
+        QCOMPARE(second, QString("N/A")); // QM4422: two regulators, the third panel unused
+        const std::vector<SimulatedBridge *> boards = simulations();
+        QCOMPARE(int(boards.size()), 2);
+        QCOMPARE(reportHeads(*boards[0]), QStringList());
+        QCOMPARE(reportHeads(*boards[1]).first(), QString("30 01 01"));
+
+        watch();
+        QCOMPARE(run({"--simulate=QM4434", "--device", "sim:QM4422-2"}), 0);
+        collect();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QString("Unable to connect: Motherboard not found: sim:QM4422-2."));
+    }
+
+    // The window comes back where, and as large as, it was left.
+    void windowGeometryIsRemembered() {
+        QRect first, left, second;
+        scenario = [&] {
+            QTimer::singleShot(0, [&] {
+                MainWindow *w = shownWindow();
+                first = w->geometry();
+                w->setGeometry(60, 50, 1100, 820);
+                left = w->geometry();
+                w->close();
+            });
+        };
+        QCOMPARE(run({"--simulate"}), 0);
+        scenario = [&] {
+            QTimer::singleShot(0, [&] {
+                second = shownWindow()->geometry();
+                shownWindow()->close();
+            });
+        };
+        QCOMPARE(run({"--simulate"}), 0);
+        QCOMPARE(left.size(), QSize(1100, 820));
+        QVERIFY(first.size() != left.size());
+        QCOMPARE(second, left);
+    }
+
     // For start-up measurements: the program ends by itself, normally, once the
     // window has been painted, with the board opened and not powered.
     void exitWhenShownEndsAfterTheFirstPaint() {
@@ -278,6 +467,55 @@ private Q_SLOTS:
         QCOMPARE(windowPaints, 1);
         QVERIFY(simulation());
         QVERIFY(!simulation()->en());
+    }
+
+    // At 192 dpi the window is drawn at twice the pixels: the Program group,
+    // whose children are placed by hand, shows them whole, inside it. The
+    // powered window is saved as the README's picture (to QM44XX_SCREENSHOT_192
+    // when set, else into the build tree). Qt reads the font dpi once per
+    // process, so this runs alone (ctest's test_panel_entry_192dpi).
+    void theWindowAt192Dpi() {
+        if (qgetenv("QT_FONT_DPI") != "192")
+            QSKIP("needs QT_FONT_DPI=192 from the process's start: test_panel_entry_192dpi");
+        QImage image;
+        QSize size;
+        QStringList clipped;
+        scenario = [&] {
+            QTimer::singleShot(0, [&] {
+                MainWindow *w = shownWindow();
+                QTest::mouseClick(w->findChild<QPushButton *>("pvin_on_btn"), Qt::LeftButton);
+                w->findChild<QCheckBox *>("vr1enable")->setChecked(true);
+                w->findChild<QCheckBox *>("vr3enable")->setChecked(true);
+                w->findChild<QSlider *>("horizontalSlider_7")->setValue(140);
+                w->findChild<QComboBox *>("dvsRate1")->setCurrentIndex(5);
+                simulation()->chip().setPageFault(3, true, false, false);
+                QTest::mouseClick(w->findChild<QToolButton *>("telemButton"), Qt::LeftButton);
+                pollFast([&, w](int tick) {
+                    if (tick != 8) // the means then hold eight samples
+                        return;
+                    auto *program = w->findChild<QWidget *>("groupBox_4");
+                    for (auto *child : program->findChildren<QAbstractButton *>()) {
+                        const QFontMetrics metrics = child->fontMetrics();
+                        const bool whole =
+                            program->contentsRect().contains(child->geometry()) &&
+                            metrics.ascent() + metrics.descent() <= child->height() &&
+                            metrics.horizontalAdvance(child->text()) < child->width();
+                        if (!whole)
+                            clipped << child->objectName();
+                    }
+                    size = w->size();
+                    image = w->grab().toImage();
+                    w->close();
+                });
+            });
+        };
+        QCOMPARE(run({"--simulate"}), 0);
+        QCOMPARE(clipped.join(","), QString());
+        QCOMPARE(image.size(), size * 2);
+        const QString path = qEnvironmentVariableIsSet("QM44XX_SCREENSHOT_192")
+                                 ? qEnvironmentVariable("QM44XX_SCREENSHOT_192")
+                                 : QDir::current().filePath("panel-192dpi.png");
+        QVERIFY(image.save(path));
     }
 };
 

@@ -7,6 +7,7 @@
 #include "device/register_map.h"
 #include "link/motherboard.h"
 #include "test_support.h"
+#include "tests/support/fake_clock.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -34,6 +35,7 @@ private Q_SLOTS:
         QFETCH(int, count);
         SimulatedBridge &bridge = startSimulation(model.toStdString());
         MotherBoard board;
+        board.setClock(FakeClock().clock()); // the power-up wait passes at once
         IvrDevice &dev = *board.device;
         QSignalSpy lines(&board, &MotherBoard::logMessage);
         const ChipDescriptor chip = board.setEN(true);
@@ -83,6 +85,7 @@ private Q_SLOTS:
     void pageWritesTakeEffectAtTheTrigger() {
         SimulatedBridge &bridge = startSimulation("QM4434");
         MotherBoard board;
+        board.setClock(FakeClock().clock()); // the power-up wait passes at once
         IvrDevice &dev = *board.device;
         board.setEN(true);
         QCOMPARE(dev.read_vin(), conv::vinFromCode(179)); // about 1.8 V
@@ -116,6 +119,7 @@ private Q_SLOTS:
     void statusFollowsInjectedFaults() {
         SimulatedBridge &bridge = startSimulation("QM4433");
         MotherBoard board;
+        board.setClock(FakeClock().clock()); // the power-up wait passes at once
         IvrDevice &dev = *board.device;
         board.setEN(true);
         SimulatedChip &chip = bridge.chip();
@@ -162,6 +166,7 @@ private Q_SLOTS:
     void noiseOnlyOnRequestAndRepeatable() {
         SimulatedBridge &bridge = startSimulation("QM4411");
         MotherBoard board;
+        board.setClock(FakeClock().clock()); // the power-up wait passes at once
         board.setEN(true);
         auto sample = [&] {
             std::vector<int> codes;

@@ -3,15 +3,14 @@
 // kept, each line costs the view one inserted row, and memory grows only by the
 // stored lines.
 #include "app/mainwindow.h"
+#include "tests/support/simulated_panel.h"
 #include "window_test_support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QListView>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 #include <malloc.h>
@@ -28,14 +27,13 @@ private Q_SLOTS:
     void initTestCase() { hermeticHidBus(); }
 
     void anHourOfLogging() {
-        SimulatedBridge &bridge = startSimulation("QM4434");
+        auto panel = std::make_unique<SimulatedPanel>("QM4434");
+        SimulatedBridge &bridge = panel->bridge();
+        MainWindow &w = panel->window();
         bridge.setRecording(false);
-        auto window = std::make_unique<MainWindow>();
-        MainWindow &w = *window;
-        w.show();
-        QTest::mouseClick(widget<QPushButton>(&w, "pvin_on_btn"), Qt::LeftButton);
+        panel->powerOn();
         QTest::mouseClick(widget<QToolButton>(&w, "telemButton"), Qt::LeftButton);
-        w.findChild<QTimer *>()->stop(); // the test ticks the clock itself
+        panel->stopPolling(); // the test ticks the clock itself
         // Warm up: the first ticks and the first paint fill caches once.
         for (int t = 0; t < 8; ++t)
             QVERIFY(QMetaObject::invokeMethod(&w, "timerLoop"));
@@ -99,8 +97,7 @@ private Q_SLOTS:
         QCoreApplication::processEvents(); // the view lays out its emptied model
         QVERIFY2(heapInUse() < heapBefore + 256 * 1024,
                  qPrintable(QString::number(heapInUse() - heapBefore)));
-        window.reset();
-        stopSimulation();
+        panel.reset();
     }
 };
 

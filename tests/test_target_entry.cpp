@@ -38,6 +38,19 @@ private Q_SLOTS:
         QCOMPARE(target::sliderPosition(volts), 162);
         QCOMPARE(target::textForCode(162 + 57), QString("1.16"));
     }
+
+    // A comma is a decimal separator as well as a point ("0,9" used to become
+    // 0.5 V); text that is still no number counts as 0, so 0.5 V.
+    void commaOrPointSeparatesTheDecimals() {
+        QCOMPARE(target::voltsFromText("0,9"), double(0.9f));
+        QCOMPARE(target::voltsFromText(" 1,166 "), double(1.166f));
+        QCOMPARE(target::voltsFromText("1,5"), 1.202);
+        QCOMPARE(target::voltsFromText("0,3"), 0.5);
+        QCOMPARE(target::sliderPosition(target::voltsFromText("0,6")), 24);
+        QCOMPARE(target::voltsFromText("0.9"), double(0.9f));
+        for (const char *text : {"1,2,3", "0,9.1", "1.000,5", ",", "0,9V", "nan", "i,nf", "abc"})
+            QCOMPARE(target::voltsFromText(QString::fromLatin1(text)), 0.5);
+    }
 };
 
 QTEST_APPLESS_MAIN(TargetEntryTest)

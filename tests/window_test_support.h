@@ -5,7 +5,10 @@
 #include "test_support.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QTextDocumentFragment>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -15,6 +18,12 @@ template <typename T> T *widget(QObject *root, const char *name) {
     if (!w)
         qFatal("no widget named %s", name);
     return w;
+}
+
+// What a status indicator says, as the user reads it: "OK", "WARN", "FAIL", or
+// "" while blank (its markup is the indicator's own business).
+inline QString shown(const QLabel *indicator) {
+    return QTextDocumentFragment::fromHtml(indicator->text()).toPlainText();
 }
 
 // What a modal box showed before the watcher closed it.
@@ -52,7 +61,9 @@ private:
     }
     std::function<void(QWidget *)> handle;
     QTimer timer;
-    QWidget *last = nullptr;
+    // Guarded: a box deleted and the next one made at the same address must
+    // still count as a new one.
+    QPointer<QWidget> last;
 };
 
 // The command bytes (1 to 3) of every report since the last clear, one per report.

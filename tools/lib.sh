@@ -8,12 +8,13 @@
 # ROOT must be set by the caller to the repository's top folder.
 
 # What the ordinary build (libraries, programs, manual pages, tests, benchmarks)
-# needs, with a font for the panel's texts.
+# needs, with a font for the panel's texts; Qwt draws the telemetry plot.
 QM_PACKAGES="build-essential cmake ninja-build pkg-config python3 qtbase5-dev qtbase5-dev-tools libhidapi-dev
-    libbenchmark-dev fonts-dejavu-core help2man prometheus-cpp-dev prometheus python3-pyvisa python3-pyvisa-py"
+    libqwt-qt5-dev libbenchmark-dev fonts-dejavu-core help2man prometheus-cpp-dev prometheus python3-pyvisa python3-pyvisa-py"
 # What the packaging tests need besides: cpack's dependency search (dpkg-dev,
-# file), lintian, man, the completion framework and the desktop validators.
-QM_PACKAGING_PACKAGES="dpkg-dev file lintian man-db bash-completion desktop-file-utils appstream"
+# file), lintian, man, the completion framework, the desktop validators and
+# systemd's checks of the server's unit (systemd-analyze, systemd-sysusers).
+QM_PACKAGING_PACKAGES="dpkg-dev file lintian man-db bash-completion desktop-file-utils appstream systemd"
 # What the virtual-machine test needs besides: QEMU, a static busybox, cpio, xz.
 QM_VM_PACKAGES="qemu-system-x86 busybox-static cpio xz-utils"
 

@@ -92,6 +92,163 @@ expect_ctl() {
     expect_status "qm44xx-ctl $*" "$STATUS" 0
 }
 
+# --- qm44xx-server: two virtual bridges served on the kernel's stack; one is
+# unplugged and reported, the other keeps answering; a bridge plugged in later
+# is served on the next port. Self-contained: it starts and ends its own
+# bridges, server and clients.
+
+# scpi_open N PORT: a SCPI connection kept open (busybox nc), fed through the
+# FIFO /tmp/scpiN.in, its answers in /tmp/scpiN.out.
+scpi_open() {
+    rm -f "/tmp/scpi$1.in"
+    mkfifo "/tmp/scpi$1.in"
+    : >"/tmp/scpi$1.out"
+    nc 127.0.0.1 "$2" <"/tmp/scpi$1.in" >>"/tmp/scpi$1.out" 2>&1 &
+    eval "SCPI_NC$1=\$!"
+    # The writer keeps the FIFO open between lines.
+    sleep 1000 >"/tmp/scpi$1.in" &
+    eval "SCPI_HOLD$1=\$!"
+}
+# scpi_close N: closes the connection and waits for its client to end.
+scpi_close() {
+    eval "kill \$SCPI_HOLD$1"
+    eval "wait \$SCPI_NC$1" || true
+}
+# scpi N LINE...: sends the lines on connection N and sets ANSWER to the one
+# answer line that comes back first (at most 20 s).
+scpi() {
+    n=$1
+    shift
+    before=$(wc -l <"/tmp/scpi$n.out")
+    printf '%s\n' "$@" >"/tmp/scpi$n.in"
+    i=0
+    until [ "$(wc -l <"/tmp/scpi$n.out")" -gt "$before" ]; do
+        i=$((i + 1))
+        [ "$i" -le 400 ] || {
+            show "/tmp/scpi$n.out"
+            fail "no answer to \"$*\" on connection $n"
+        }
+        sleep 0.05
+    done
+    ANSWER=$(sed -n "$((before + 1))p" "/tmp/scpi$n.out")
+}
+# expect_answer N WANTED LINE...
+expect_answer() {
+    n=$1 wanted=$2
+    shift 2
+    scpi "$n" "$@"
+    [ "$ANSWER" = "$wanted" ] || fail "\"$*\" answered \"$ANSWER\", not \"$wanted\""
+}
+# wait_for_metric PATTERN: until a scrape of the server's /metrics has a line
+# matching the extended regular expression (at most 20 s); the scrape is left
+# in /tmp/metrics.txt.
+wait_for_metric() {
+    i=0
+    until wget -q -O /tmp/metrics.txt "http://127.0.0.1:$METRICS_PORT/metrics" &&
+        grep -qE "$1" /tmp/metrics.txt; do
+        i=$((i + 1))
+        [ "$i" -le 100 ] || {
+            show /tmp/metrics.txt
+            fail "no line matching '$1' in the metrics"
+        }
+        sleep 0.2
+    done
+}
+# The SCPI port the server printed last for a node (a node may be a new
+# bridge's after an unplug).
+port_of() {
+    sed -n "s|^board $1 serial .*: SCPI on 127\.0\.0\.1:\([0-9]*\)\$|\1|p" /tmp/server.out | tail -n 1
+}
+
+server_two_boards() {
+    note "qm44xx-server: two virtual bridges, SCPI and metrics; one unplugged, the other keeps answering"
+    ip link set lo up
+    VERSION=$(qm44xx-server --version | sed 's/^qm44xx-server //')
+    start_bridge
+    VB_A=$VB LOG_A=$LOG NODE_A=$NODE SERIAL_A=qm44xx-virtual-$VB-1
+    start_bridge --model QM4422
+    VB_B=$VB LOG_B=$LOG NODE_B=$NODE SERIAL_B=qm44xx-virtual-$VB-1
+
+    # Every bridge of the host, polled five times a second.
+    qm44xx-server --interval 200 >/tmp/server.out 2>/tmp/server.err &
+    SERVER=$!
+    wait_for /tmp/server.out "board $NODE_A serial $SERIAL_A: SCPI on 127.0.0.1:"
+    wait_for /tmp/server.out "board $NODE_B serial $SERIAL_B: SCPI on 127.0.0.1:"
+    expect_line /tmp/server.out "metrics on http://127.0.0.1:9825/metrics"
+    METRICS_PORT=9825
+    PORT_A=$(port_of "$NODE_A")
+    PORT_B=$(port_of "$NODE_B")
+    note "$NODE_A on port $PORT_A, $NODE_B on port $PORT_B"
+
+    scpi_open 1 "$PORT_A"
+    scpi_open 2 "$PORT_B"
+    expect_answer 1 "QM44xxC-EVAL,QM44xxC,$SERIAL_A,$VERSION" '*IDN?'
+    expect_answer 1 "QM44xxC-EVAL,QM4434,$SERIAL_A,$VERSION;0.8981" \
+        'POWer ON;:SOURce1:VOLTage 0.9;:OUTPut1 ON;*IDN?;MEASure:VOLTage1?'
+    expect_answer 2 "QM44xxC-EVAL,QM4422,$SERIAL_B,$VERSION;1.0990" \
+        'POWer ON;:SOURce2:VOLTage 1.1;:OUTPut2 ON;*IDN?;MEASure:VOLTage2?'
+    wait_for_metric "^qm44xx_up\{chip=\"QM4434\",node=\"$NODE_A\",serial=\"$SERIAL_A\"\} 1\$"
+    wait_for_metric "^qm44xx_vin_volts\{chip=\"QM4422\",node=\"$NODE_B\",serial=\"$SERIAL_B\"\} 1\.80"
+
+    # A's bridge goes away while both clients stay connected.
+    kill -USR1 "$VB_A"
+    VB=$VB_A LOG=$LOG_A NODE=$NODE_A
+    end_bridge unplugged
+    wait_for_metric "^qm44xx_up\{chip=\"none\",node=\"$NODE_A\",serial=\"$SERIAL_A\"\} 0\$"
+    grep -qE "^qm44xx_up\{chip=\"QM4422\",node=\"$NODE_B\",serial=\"$SERIAL_B\"\} 1\$" /tmp/metrics.txt || {
+        show /tmp/metrics.txt
+        fail "the other board is not up in the same scrape"
+    }
+    grep -qE "^qm44xx_link_errors_total\{chip=\"none\",node=\"$NODE_A\",serial=\"$SERIAL_A\"\} 1\$" \
+        /tmp/metrics.txt || {
+        show /tmp/metrics.txt
+        fail "the unplug was not counted as a link error"
+    }
+    # The failed query answers nothing; its error is in the queue.
+    expect_answer 1 "-240,\"Hardware error;Motherboard not found: $NODE_A\"" \
+        'MEASure:VOLTage1?' 'SYSTem:ERRor?'
+    expect_answer 2 "QM44xxC-EVAL,QM4422,$SERIAL_B,$VERSION;1.0990" '*IDN?;MEASure:VOLTage2?'
+    expect_answer 2 '0,"No error"' 'SYSTem:ERRor?'
+
+    note "qm44xx-server: a bridge plugged in later is served on the next port"
+    start_bridge --model QM4411
+    VB_C=$VB LOG_C=$LOG NODE_C=$NODE SERIAL_C=qm44xx-virtual-$VB-1
+    wait_for /tmp/server.out "board $NODE_C serial $SERIAL_C: SCPI on 127.0.0.1:"
+    PORT_C=$(port_of "$NODE_C")
+    [ "$PORT_C" -eq $((PORT_B + 1)) ] || fail "the new board is on port $PORT_C, not $((PORT_B + 1))"
+    scpi_open 3 "$PORT_C"
+    expect_answer 3 "QM44xxC-EVAL,QM4411,$SERIAL_C,$VERSION" 'POWer ON;*IDN?'
+    # The kernel may give the new bridge A's old node: A's port must not take it.
+    expect_answer 1 "QM44xxC-EVAL,QM44xxC,$SERIAL_A,$VERSION" '*IDN?'
+    if [ "$NODE_C" = "$NODE_A" ]; then
+        GONE="Motherboard not found: $NODE_A is another board now (serial $SERIAL_C)"
+    else
+        GONE="Motherboard not found: $NODE_A"
+    fi
+    expect_answer 1 "-240,\"Hardware error;$GONE\"" 'MEASure:VOLTage1?' 'SYSTem:ERRor?'
+    wait_for_metric "^qm44xx_up\{chip=\"QM4411\",node=\"$NODE_C\",serial=\"$SERIAL_C\"\} 1\$"
+    grep -qE "^qm44xx_up\{chip=\"none\",node=\"$NODE_A\",serial=\"$SERIAL_A\"\} 0\$" /tmp/metrics.txt || {
+        show /tmp/metrics.txt
+        fail "the unplugged board came up again on another bridge"
+    }
+
+    kill -TERM "$SERVER"
+    status=0
+    wait "$SERVER" || status=$?
+    expect_status qm44xx-server "$status" 0
+    [ ! -s /tmp/server.err ] || {
+        show /tmp/server.err
+        fail "qm44xx-server reported errors"
+    }
+    scpi_close 1
+    scpi_close 2
+    scpi_close 3
+    VB=$VB_B LOG=$LOG_B NODE=$NODE_B
+    stop_bridge
+    VB=$VB_C LOG=$LOG_C NODE=$NODE_C
+    stop_bridge
+}
+
 [ -c /dev/uhid ] || fail "no /dev/uhid"
 
 note "qm44xx-ctl on the virtual board: power on, detect, set an output, telemetry"
@@ -385,5 +542,7 @@ run_probe /tmp/model.out session
 expect_status "vm_probe session (QM4411)" "$STATUS" 0
 expect_line /tmp/model.out "chip: QM4411, 1 outputs"
 end_bridge unplugged
+
+server_two_boards
 
 note "all checks passed"

@@ -1,0 +1,99 @@
+#include "app/settings_actions.h"
+
+#include "app/mainwindow.h"
+#include "device/config_file.h"
+#include "device/ivr_device.h"
+#include "device/settings.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSaveFile>
+
+namespace {
+const char *FILTER = "Settings files (*.cfg);;All files (*)";
+
+QString fromStd(const std::string &text) {
+    return QString::fromStdString(text);
+}
+} // namespace
+
+SettingsActions::SettingsActions(MainWindow *window) : QObject(window), window(window) {}
+
+QString SettingsActions::save(const QString &path) {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return tr("%1 is not a regular file").arg(path);
+    // The chip's own settings, as the tool saves them, read through a second
+    // model on the same board: changes that wait for Execute stay pending in
+    // the window's model.
+    IvrDevice &device = *window->ivrDevice();
+    IvrDevice chip(device.bus, uint8_t(device.i2c_address), device.regulator_count);
+    chip.chip_name = device.chip_name;
+    chip.refresh();
+    const ChipSettings settings = settingsFromCache(chip);
+    const std::string unsavable = unsavableReason(settings);
+    if (!unsavable.empty())
+        return tr("%1: %2").arg(path, fromStd(unsavable));
+    const std::string text = formatConfig(settings, "qm44xx-panel");
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
+        return tr("cannot write %1: %2").arg(path, file.errorString());
+    return QString();
+}
+
+QString SettingsActions::load(const QString &path) {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) // a pipe would block, a device never end
+        return tr("%1 is not a regular file").arg(path);
+    QFile input(path);
+    if (!input.open(QIODevice::ReadOnly))
+        return tr("cannot open %1: %2").arg(path, input.errorString());
+    // One byte more than a file may have: a larger one is refused unread.
+    const QByteArray bytes = input.read(qint64(MAX_CONFIG_SIZE) + 1);
+    if (input.error() != QFileDevice::NoError)
+        return tr("cannot read %1: %2").arg(path, input.errorString());
+
+    // Everything is checked before the first byte goes to the chip.
+    const ConfigParseResult parsed = parseConfig(bytes.toStdString());
+    if (!parsed.ok())
+        return tr("%1: %2").arg(path, fromStd(parsed.error));
+    IvrDevice &device = *window->ivrDevice();
+    const std::string mismatch = mismatchReason(parsed.config, device);
+    if (!mismatch.empty())
+        return tr("%1: line %2: %3").arg(path).arg(parsed.chipLine).arg(fromStd(mismatch));
+
+    // Every setting of the file goes out, also where the window's copy already
+    // holds it: the chip may have been changed behind the panel's back (by the
+    // tool, a reset).
+    for (uint8_t address : applySettings(device, parsed.config))
+        device.dirty_flags[address] = 1;
+    device.commit();
+    // The controls follow the cache; what they write back is what it holds, so
+    // nothing more is sent.
+    window->syncUI();
+    Q_EMIT loaded();
+    return QString();
+}
+
+void SettingsActions::askSave() {
+    const QString path =
+        QFileDialog::getSaveFileName(window, tr("Save settings"), QString(), tr(FILTER));
+    if (path.isEmpty())
+        return;
+    const QString problem = save(path);
+    if (!problem.isEmpty())
+        QMessageBox::warning(window, tr("Save settings"), problem);
+}
+
+void SettingsActions::askLoad() {
+    const QString path =
+        QFileDialog::getOpenFileName(window, tr("Load settings"), QString(), tr(FILTER));
+    if (path.isEmpty())
+        return;
+    const QString problem = load(path);
+    if (!problem.isEmpty())
+        QMessageBox::warning(window, tr("Load settings"), problem);
+}
