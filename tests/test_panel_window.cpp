@@ -3,6 +3,7 @@
 // execute-on-change rule, telemetry means, indicators, the activity log, the
 // power-off and close sequences.
 #include "app/mainwindow.h"
+#include "app/target_entry.h"
 #include "device/conversions.h"
 #include "link/motherboard.h"
 #include "tests/support/simulated_panel.h"
@@ -23,20 +24,9 @@
 #include <QSlider>
 #include <QToolButton>
 #include <QtTest>
+#include <cmath>
 
 namespace {
-QStringList logRows(MainWindow &w) {
-    QAbstractItemModel *model = widget<QListView>(&w, "listView")->model();
-    QStringList rows;
-    for (int r = 0; r < model->rowCount(); ++r)
-        rows << model->index(r, 0).data().toString();
-    return rows;
-}
-
-void tick(MainWindow &w) {
-    QVERIFY(QMetaObject::invokeMethod(&w, "timerLoop"));
-}
-
 void press(QWidget *button) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
@@ -191,8 +181,7 @@ private Q_SLOTS:
             QCOMPARE(group->isEnabled(), n <= count);
         }
         QVERIFY(widget<QGroupBox>(&w, "groupBox_9")->isEnabled());
-        const QStringList log = logRows(w);
-        QCOMPARE(log.first(), QString("Setting EN high"));
+        QCOMPARE(panel->logRows().first(), QString("Setting EN high"));
         // The chip's defaults reached the controls; no commit was needed.
         QCOMPARE(widget<QLineEdit>(&w, "lineEdit_5")->text(), QString("0.751"));
         QCOMPARE(widget<QSlider>(&w, "horizontalSlider_5")->value(), 118 - 57);
@@ -254,6 +243,34 @@ private Q_SLOTS:
         QCOMPARE(widget<QLineEdit>(&w, "lineEdit_5")->text(), QString("0.5"));
     }
 
+    // The text shown for a code is its voltage, computed in single precision, to
+    // three significant digits. A typed target may lead with a no-break space
+    // and separate its decimals with a comma ("0,9" used to become 0.5 V); text
+    // that is still no number counts as 0, so 0.5 V.
+    void targetTextsAndTypedTargets() {
+        QCOMPARE(target::textForCode(179), QString("1"));
+        for (int code = 0; code <= 255; ++code) {
+            const QString text = target::textForCode(code);
+            bool number = false;
+            const double shown = text.toDouble(&number);
+            const double exact = code * 0.0041 + 0.2667;
+            const double halfDigit = exact >= 1.0 ? 0.005 : 0.0005;
+            QVERIFY2(
+                number && std::fabs(shown - exact) <= halfDigit + 1e-6,
+                qPrintable(QString("code %1: \"%2\" for %3 V").arg(code).arg(text).arg(exact)));
+        }
+        QCOMPARE(target::voltsFromText(QString::fromLatin1("\xa0"
+                                                           "1.166")),
+                 double(1.166f));
+        QCOMPARE(target::voltsFromText("0,9"), double(0.9f));
+        QCOMPARE(target::voltsFromText(" 1,166 "), double(1.166f));
+        QCOMPARE(target::voltsFromText("1,5"), 1.202);
+        QCOMPARE(target::voltsFromText("0,3"), 0.5);
+        QCOMPARE(target::voltsFromText("0.9"), double(0.9f));
+        for (const char *text : {"1,2,3", "0,9.1", "1.000,5", ",", "0,9V", "nan", "i,nf", "abc"})
+            QCOMPARE(target::voltsFromText(QString::fromLatin1(text)), 0.5);
+    }
+
     void executeOnChangeOffMarksAndWaits() {
         MainWindow &w = powered("QM4434");
         QPushButton *execute = widget<QPushButton>(&w, "loadButton");
@@ -294,12 +311,12 @@ private Q_SLOTS:
         MainWindow &w = powered("QM4422");
         QLCDNumber *vin = widget<QLCDNumber>(&w, "vinTelem");
         const double sample = conv::vinFromCode(179);
-        tick(w);
+        w.timerLoop();
         QCOMPARE(vin->value(), (0.0 + sample) * 0.125);
-        tick(w);
+        w.timerLoop();
         QCOMPARE(vin->value(), (0.0 + sample + sample) * 0.125);
         for (int i = 3; i <= 8; ++i)
-            tick(w);
+            w.timerLoop();
         double sum = 0.0;
         for (int i = 0; i < 8; ++i)
             sum += sample;
@@ -314,7 +331,7 @@ private Q_SLOTS:
         // Panel 2 shows page 3; panel 3 shows page 2.
         widget<QCheckBox>(&w, "vr2enable")->setChecked(true);
         for (int i = 0; i < 8; ++i)
-            tick(w);
+            w.timerLoop();
         QCOMPARE(widget<QLCDNumber>(&w, "vr2vout")->value(), conv::voutFromCode(118));
         QCOMPARE(widget<QLCDNumber>(&w, "vr3vout")->value(), 0.0);
 
@@ -322,7 +339,7 @@ private Q_SLOTS:
         chip.setInputVoltage(1.55);
         chip.setAmbient(110);
         chip.setPageFault(3, false, false, true);
-        tick(w);
+        w.timerLoop();
         QCOMPARE(shown(widget<StatusIndicator>(&w, "vinUv")), QString("FAIL"));
         QCOMPARE(shown(widget<StatusIndicator>(&w, "vinOv")), QString("OK"));
         QCOMPARE(shown(widget<StatusIndicator>(&w, "oTemp")), QString("WARN"));
@@ -332,28 +349,16 @@ private Q_SLOTS:
         QCOMPARE(shown(widget<StatusIndicator>(&w, "vr1sc")), QString("OK"));
         chip.setInputVoltage(1.62);
         chip.setPageFault(3, true, false, false);
-        tick(w);
+        w.timerLoop();
         QCOMPARE(shown(widget<StatusIndicator>(&w, "vinUv")), QString("WARN"));
         QCOMPARE(shown(widget<StatusIndicator>(&w, "vr2ov")), QString("WARN"));
         QCOMPARE(shown(widget<StatusIndicator>(&w, "vr2sc")), QString("OK"));
 
-        // Bound checks.
-        double result = 0;
-        QMetaObject::invokeMethod(&w, "check_vout_bound", Q_RETURN_ARG(double, result),
-                                  Q_ARG(double, 1.3));
-        QCOMPARE(result, 1.202);
-        QMetaObject::invokeMethod(&w, "check_pvin_bound", Q_RETURN_ARG(double, result),
-                                  Q_ARG(double, 1.0));
-        QCOMPARE(result, 1.599);
-        QMetaObject::invokeMethod(&w, "check_dcload_bound", Q_RETURN_ARG(double, result),
-                                  Q_ARG(int, 2), Q_ARG(double, 9.0));
-        QCOMPARE(result, 2.0);
-        QMetaObject::invokeMethod(&w, "check_dcload_bound", Q_RETURN_ARG(double, result),
-                                  Q_ARG(int, 4), Q_ARG(double, 1.0));
-        QCOMPARE(result, 0.0);
-        QMetaObject::invokeMethod(&w, "check_dcload_bound", Q_RETURN_ARG(double, result),
-                                  Q_ARG(int, 1), Q_ARG(double, -1.0));
-        QCOMPARE(result, 0.0);
+        // Bound checks: PVIN, and the load of each regulator the chip has.
+        QCOMPARE(w.check_pvin_bound(1.0), 1.599);
+        QCOMPARE(w.check_dcload_bound(2, 9.0), 2.0);
+        QCOMPARE(w.check_dcload_bound(4, 1.0), 0.0);
+        QCOMPARE(w.check_dcload_bound(1, -1.0), 0.0);
     }
 
     void activityLogActiveTelemClear() {
@@ -361,39 +366,40 @@ private Q_SLOTS:
         QToolButton *active = widget<QToolButton>(&w, "activeButton");
         QToolButton *telem = widget<QToolButton>(&w, "telemButton");
         QToolButton *clear = widget<QToolButton>(&w, "clearButton");
-        const int before = logRows(w).size();
-        tick(w);
-        QCOMPARE(logRows(w).size(), before); // Telem off: the poll is not logged
+        const int before = panel->logRows().size();
+        w.timerLoop();
+        QCOMPARE(panel->logRows().size(), before); // Telem off: the poll is not logged
 
         widget<QCheckBox>(&w, "vr1enable")->setChecked(true);
-        QCOMPARE(logRows(w).mid(before), (QStringList{"I2C Write, Addr 0x19 => [ 0x40 0x08 ]",
-                                                      "I2C Write, Addr 0x19 => [ 0x0f 0x01 ]"}));
+        QCOMPARE(panel->logRows().mid(before),
+                 (QStringList{"I2C Write, Addr 0x19 => [ 0x40 0x08 ]",
+                              "I2C Write, Addr 0x19 => [ 0x0f 0x01 ]"}));
 
         press(telem);
-        tick(w);
+        w.timerLoop();
         // Five telemetry reads, four core-status reads, one page status: two lines each.
-        const QStringList polled = logRows(w).mid(before + 2);
+        const QStringList polled = panel->logRows().mid(before + 2);
         QCOMPARE(polled.size(), 2 * (5 + 4 + 1));
         QCOMPARE(polled.first(), QString("I2C Write, Addr 0x19 => [ 0x01 ]"));
         QCOMPARE(polled.last(), QString("I2C Read,  Addr 0x19 <= [ 0x08 ]"));
 
         press(active); // off: nothing is stored, and it does not come back later
-        tick(w);
+        w.timerLoop();
         widget<QCheckBox>(&w, "vr1enable")->setChecked(false);
-        const int kept = logRows(w).size();
+        const int kept = panel->logRows().size();
         QCOMPARE(kept, before + 2 + 20);
         press(active);
-        QCOMPARE(logRows(w).size(), kept);
+        QCOMPARE(panel->logRows().size(), kept);
 
         // Clear acts when pressed, before release, even while logging is off.
         press(active);
         QTest::mousePress(clear, Qt::LeftButton);
-        QVERIFY(logRows(w).isEmpty());
+        QVERIFY(panel->logRows().isEmpty());
         QTest::mouseRelease(clear, Qt::LeftButton);
         QVERIFY(!active->isChecked());
         press(active);
         widget<QCheckBox>(&w, "vr1enable")->setChecked(true);
-        QCOMPARE(logRows(w).size(), 2);
+        QCOMPARE(panel->logRows().size(), 2);
     }
 
     void powerOffUndoesTheControls() {
@@ -403,7 +409,7 @@ private Q_SLOTS:
         widget<QComboBox>(&w, "dvsRate2")->setCurrentIndex(9);
         widget<QCheckBox>(&w, "autoExecCB")->setChecked(false);
         widget<QComboBox>(&w, "ssRate1")->setCurrentIndex(5); // pending, marked red
-        tick(w);
+        w.timerLoop();
         bridge->clearTraffic();
 
         press(widget<QPushButton>(&w, "pvin_on_btn"));
@@ -480,7 +486,7 @@ private Q_SLOTS:
         MainWindow &w = open("QM4434");
         w.close();
         QCOMPARE(reportHeads(*bridge), (QStringList{"30 01 00", "20 01 00"}));
-        QCOMPARE(logRows(w), (QStringList{"Setting EN low", "PVIN OFF"}));
+        QCOMPARE(panel->logRows(), (QStringList{"Setting EN low", "PVIN OFF"}));
 
         MainWindow &exited = powered("QM4434");
         widget<QAction>(&exited, "actionExit")->trigger();
@@ -547,7 +553,7 @@ private Q_SLOTS:
         bridge->chip().setPageFault(3, true, false, false);
         press(widget<QToolButton>(&w, "telemButton"));
         for (int i = 0; i < 8; ++i)
-            tick(w);
+            w.timerLoop();
         QVERIFY(widget<QLCDNumber>(&w, "vr3vout")->value() > conv::voutFromCode(57 + 140) * 1.1);
         QCOMPARE(shown(widget<StatusIndicator>(&w, "vr3ov")), QString("WARN"));
         QCoreApplication::processEvents(); // let the layouts follow the new texts

@@ -2,10 +2,11 @@
 // formatting of byte strings for readable comparisons.
 #pragma once
 
-#include "link/hid_backend.h"
 #include "device/i2c.h"
+#include "link/hid_backend.h"
 #include "sim/simulation.h"
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -98,6 +99,33 @@ inline QStringList busWrites(const SimulatedBridge &bridge) {
     for (const SimulatedBridge::BusWrite &w : bridge.writes())
         out << QString("%1: %2").arg(w.address, 2, 16, QChar('0')).arg(hex(w.bytes));
     return out;
+}
+
+// The twelve page registers (pages 1 to 3, offsets 0 to 3) in effect on the chip.
+inline QByteArray pageRegisters(SimulatedBridge &bridge) {
+    QByteArray bytes;
+    for (int page = 1; page <= 3; ++page) {
+        for (int offset = 0; offset < 4; ++offset)
+            bytes += char(bridge.chip().activePageRegister(page, offset));
+    }
+    return bytes;
+}
+
+// A complete settings file for QM4434; the tests of refused files break one
+// thing in it.
+const QByteArray GOOD_FILE = "chip = QM4434\n"
+                             "[VR1]\nenable = on\nvout = 0.9\ndvs = 3.9\nss = 3.9\n"
+                             "[VR2]\nenable = off\nvout = 0.75\ndvs = 1.0\nss = 2\n"
+                             "[VR3]\nenable = on\nvout = 1.2\ndvs = 15744\nss = 15\n";
+
+inline QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+inline bool writeFile(const QString &path, const QByteArray &text) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
 // Keeps the tests off any real board on the machine: only the simulated one is
