@@ -1172,10 +1172,6 @@ private Q_SLOTS:
 
     void programEntry() {
         QProcess process;
-        process.start(QM_CTL_BINARY, {"--version"});
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.readAllStandardOutput(), QByteArray("qm44xx-ctl " QM_VERSION "\n"));
-        QCOMPARE(process.exitCode(), 0);
         // A fresh simulated board (EN low): the session runs and reports (no power-up
         // wait in real time here).
         process.start(QM_CTL_BINARY, {"--simulate=QM4411", "detect"});
@@ -1185,15 +1181,8 @@ private Q_SLOTS:
         QCOMPARE(process.exitCode(), 2);
 
         // Output that cannot be written ends the program with exit 1 and a
-        // message: a full device, a pipe whose reader went away (not death by
-        // SIGPIPE), a closed standard output.
-        process.setStandardOutputFile("/dev/full");
-        process.start(QM_CTL_BINARY, {"--version"});
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.readAllStandardError(),
-                 QByteArray("qm44xx-ctl: cannot write the output\n"));
-        QCOMPARE(process.exitCode(), 1);
-        process.setStandardOutputFile(QString());
+        // message: a pipe whose reader went away (not death by SIGPIPE), a closed
+        // standard output.
         for (bool pipe : {true, false}) {
             QByteArray err;
             const int status = runProgram("--help", pipe, err);

@@ -541,29 +541,6 @@ private Q_SLOTS:
         QCOMPARE(widget<QLineEdit>(&w, "lineEdit_5")->text(), QString("0.751"));
         QVERIFY(bridge->writes().empty());
     }
-
-    // The powered panel as the README shows it (written to QM44XX_SCREENSHOT
-    // when set, else into the build tree).
-    void screenshotOfThePoweredPanel() {
-        MainWindow &w = powered("QM4434");
-        widget<QCheckBox>(&w, "vr1enable")->setChecked(true);
-        widget<QCheckBox>(&w, "vr3enable")->setChecked(true);
-        widget<QSlider>(&w, "horizontalSlider_7")->setValue(140);
-        widget<QComboBox>(&w, "dvsRate1")->setCurrentIndex(5);
-        bridge->chip().setPageFault(3, true, false, false);
-        press(widget<QToolButton>(&w, "telemButton"));
-        for (int i = 0; i < 8; ++i)
-            w.timerLoop();
-        QVERIFY(widget<QLCDNumber>(&w, "vr3vout")->value() > conv::voutFromCode(57 + 140) * 1.1);
-        QCOMPARE(shown(widget<StatusIndicator>(&w, "vr3ov")), QString("WARN"));
-        QCoreApplication::processEvents(); // let the layouts follow the new texts
-        const QImage image = w.grab().toImage();
-        QCOMPARE(image.size(), w.size());
-        const QString path = qEnvironmentVariableIsSet("QM44XX_SCREENSHOT")
-                                 ? qEnvironmentVariable("QM44XX_SCREENSHOT")
-                                 : QDir::current().filePath("panel.png");
-        QVERIFY(image.save(path));
-    }
 };
 
 QTEST_MAIN(PanelWindowTest)

@@ -7,8 +7,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
-#include <QTextDocumentFragment>
 #include <QPointer>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
