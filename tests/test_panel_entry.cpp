@@ -230,34 +230,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("stage");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("box");
+        auto row = [](const char *stage, const char *fault, const QString &box) {
+            QTest::addRow("%s, %s", stage, fault) << stage << fault << box;
+        };
         const QString write19 = "Unable to connect: Error during USB write: 19.";
-        const QString read19 = "Unable to connect: Error during USB read: 19.";
         const QString read110 = "Unable to connect: Error during USB read: 110.";
-        QTest::newRow("power-on, unplugged") << "power-on"
-                                             << "unplug" << read19;
-        QTest::newRow("power-on, stalled") << "power-on"
-                                           << "stall" << read110;
-        QTest::newRow("polling, unplugged") << "polling"
-                                            << "unplug" << write19;
-        QTest::newRow("polling, stalled") << "polling"
-                                          << "stall" << read110;
-        QTest::newRow("polling, short answer") << "polling"
-                                               << "short"
-                                               << "Unable to connect: Error during USB read: 5.";
-        QTest::newRow("polling, empty answer") << "polling"
-                                               << "empty" << read110;
-        QTest::newRow("polling, chip silent") << "polling"
-                                              << "silent"
-                                              << "";
-        QTest::newRow("commit, unplugged") << "commit"
-                                           << "unplug" << write19;
-        QTest::newRow("commit, stalled") << "commit"
-                                         << "stall" << read110;
-        QTest::newRow("close, unplugged") << "close"
-                                          << "unplug" << write19;
-        QTest::newRow("close, stalled") << "close"
-                                        << "stall"
-                                        << "";
+        row("power-on", "unplug", "Unable to connect: Error during USB read: 19.");
+        row("power-on", "stall", read110);
+        row("polling", "unplug", write19);
+        row("polling", "stall", read110);
+        row("polling", "short", "Unable to connect: Error during USB read: 5.");
+        row("polling", "empty", read110);
+        row("polling", "silent", "");
+        row("commit", "unplug", write19);
+        row("commit", "stall", read110);
+        row("close", "unplug", write19);
+        row("close", "stall", "");
     }
     void faultMatrix() {
         QFETCH(QString, stage);
@@ -376,17 +364,6 @@ private Q_SLOTS:
         QCOMPARE(heads.mid(heads.size() - 2), (QStringList{"30 01 00", "20 01 00"}));
         QCOMPARE(heads.size(), 1 + 6 + 2);
         QVERIFY(!bridge.pvin());
-    }
-
-    void exitEndsNormally() {
-        QVERIFY(!simulation());
-        scenario = [] {
-            QTimer::singleShot(
-                0, [] { shownWindow()->findChild<QAction *>("actionExit")->trigger(); });
-        };
-        QCOMPARE(run({"--simulate=QM4411"}), 0);
-        QVERIFY(simulation()); // started by --simulate
-        QCOMPARE(reportHeads(*simulation()), (QStringList{"30 01 00", "20 01 00"}));
     }
 
     // --device opens the bridge at that path: here the second of two simulated
