@@ -175,9 +175,6 @@ private Q_SLOTS:
         }));
         QCOMPARE(result, 0);
         QVERIFY2(out.startsWith("Usage: qm44xx-panel [options]\n"), qPrintable(out));
-        for (const char *option :
-             {"-h, --help", "-v, --version", "--simulate", "--exit-when-shown"})
-            QVERIFY2(out.contains(option), option);
         QCOMPARE(QString::fromStdString(captureStdout([&] { result = run({"-h"}); })), out);
         for (const char *option : {"--version", "-v"}) {
             out = QString::fromStdString(

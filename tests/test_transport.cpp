@@ -1,18 +1,26 @@
-// The USB HID transport over the simulated bridge: exact report bytes, the
-// normalised answer, bounded waits, refused payloads, error texts and the trace;
-// the bridges listed, and a board chosen by its path. One program per board: the
-// lock on the bridge's node refuses a second holder in this process and in
-// another one, names the holder, and goes with its holder; it runs on plain
-// files, which lock as a hidraw node does.
+// The link layer. The USB HID transport over the simulated bridge: exact report
+// bytes, the normalised answer, bounded waits, refused payloads, error texts and
+// the trace; the bridges listed, and a board chosen by its path. One program per
+// board: the lock on the bridge's node refuses a second holder in this process
+// and in another one, names the holder, and goes with its holder; it runs on
+// plain files, which lock as a hidraw node does. The board object and the
+// simulated board behind it: traffic log lines byte for byte, EN and PVIN with
+// their lines, identification and refresh on power-up, page writes that take
+// effect at the update trigger, and outputs that follow injected faults. (Each
+// model's identity, pages and flags show in test_ctl.)
+#include "device/conversions.h"
+#include "device/ivr_device.h"
 #include "link/board_lock.h"
 #include "link/link_errors.h"
 #include "link/motherboard.h"
 #include "link/pic.h"
 #include "stdout_capture.h"
 #include "test_support.h"
+#include "tests/support/fake_clock.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
@@ -129,6 +137,14 @@ class TransportTest : public QObject {
 
     QTemporaryDir dir;
     std::string node; // a plain file standing for the bridge's node
+
+    static QStringList lines(QSignalSpy &spy) {
+        QStringList out;
+        for (const QList<QVariant> &args : spy)
+            out << args.at(0).toString();
+        spy.clear();
+        return out;
+    }
 
     QString inUse(const QString &name, qint64 pid) const {
         return QString("board %1 is in use by %2 (pid %3)")
@@ -261,16 +277,6 @@ private Q_SLOTS:
             QCOMPARE(busWrites(second), QStringList{"25: 0f 01"});
             QCOMPARE(first.reportCount(), 0L);
         }
-        // No path: the first listed, as ever.
-        PIC firstOne(nullptr, false, std::string());
-        firstOne.writeEN(1);
-        QVERIFY(first.en());
-        MotherBoard board;
-        board.setPVIN(false);
-        QVERIFY(!first.pvin() && second.pvin());
-
-        QCOMPARE(thrown([] { PIC pic(nullptr, false, "sim:QM4411"); }),
-                 QString("Motherboard not found: sim:QM4411"));
         QCOMPARE(thrown([] { MotherBoard board(nullptr, "/dev/hidraw99"); }),
                  QString("Motherboard not found: /dev/hidraw99"));
         {
@@ -290,10 +296,6 @@ private Q_SLOTS:
         second.refuseOpen(EACCES);
         QCOMPARE(thrown([] { PIC pic(nullptr, false, "sim:QM4422-2"); }),
                  QString("Error opening motherboard USB connection: 13"));
-        second.refuseOpen(0);
-        second.unplug();
-        QCOMPARE(thrown([] { PIC pic(nullptr, false, "sim:QM4422-2"); }),
-                 QString("Motherboard not found: sim:QM4422-2"));
     }
 
     void linkFailuresAreRaisedAndBounded() {
@@ -564,6 +566,138 @@ private Q_SLOTS:
         first.writeEN(1);
         second.writePVIN(0);
         QCOMPARE(bridge.reportCount(), 2L);
+    }
+    void transfersAreLoggedExactly() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        MotherBoard board;
+        QSignalSpy spy(&board, &MotherBoard::logMessage);
+        QVERIFY(!board.getEN());
+
+        board.write(0x11, bytes({0x0F, 0x01}));
+        board.write(0x11, std::string());
+        QCOMPARE(lines(spy), (QStringList{"I2C Write, Addr 0x11 => [ 0x0f 0x01 ]",
+                                          "I2C Write, Addr 0x11 => [ ]"}));
+
+        bridge.chip().setInputVoltage(1.8);
+        board.setPVIN(true);
+        board.pic->writeEN(1); // raise EN without identification
+        QCOMPARE(hex(board.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
+        QCOMPARE(lines(spy), (QStringList{"PVIN ON", "I2C Write, Addr 0x11 => [ 0x13 ]",
+                                          "I2C Read,  Addr 0x11 <= [ 0x34 ]"}));
+
+        QCOMPARE(thrown([&] { board.read(0x11, 1); }),
+                 QString("read-only commands not yet supported - use writeread"));
+        QVERIFY(lines(spy).isEmpty());
+
+        // The write line is in the log even when the transfer fails.
+        bridge.unplug();
+        QCOMPARE(thrown([&] { board.write(0x11, bytes({0x05})); }),
+                 QString("Error during USB write: 19"));
+        QCOMPARE(lines(spy), QStringList{"I2C Write, Addr 0x11 => [ 0x05 ]"});
+    }
+
+    void raisingEnIdentifiesAndRefreshes() {
+        SimulatedBridge &bridge = startSimulation("QM4422");
+        MotherBoard board;
+        FakeClock clock;
+        board.setClock(clock.clock());
+        QSignalSpy spy(&board, &MotherBoard::logMessage);
+
+        const ChipDescriptor chip = board.setEN(true);
+        QCOMPARE(clock.waits(), std::vector<long>{MotherBoard::POWER_UP_DELAY_MS});
+        QVERIFY(board.getEN());
+        QVERIFY(bridge.en());
+        QCOMPARE(QString::fromStdString(chip.chip_name), QString("QM4422"));
+        QCOMPARE(int(chip.regulator_count), 2);
+        QCOMPARE(board.device->i2c_address, uint16_t(0x25));
+
+        QStringList log = lines(spy);
+        QCOMPARE(log.first(), QString("Setting EN high"));
+        // Probe of row 1 finds nothing at 0x19, row 2 answers; then the refresh.
+        QCOMPARE(
+            log.mid(1, 4),
+            (QStringList{"I2C Write, Addr 0x19 => [ 0x13 ]", "I2C Read,  Addr 0x19 <= [ 0xff ]",
+                         "I2C Write, Addr 0x25 => [ 0x13 ]", "I2C Read,  Addr 0x25 <= [ 0x22 ]"}));
+        QCOMPARE(log.size(), 1 + 4 + 2 * 12);
+        QCOMPARE(log.last(), QString("I2C Read,  Addr 0x25 <= [ 0x03 ]"));
+        QCOMPARE(board.device->get_dac_code(3), uint8_t(118));
+        QCOMPARE(board.device->get_ss_code(3), uint8_t(3));
+
+        const ChipDescriptor low = board.setEN(false);
+        board.setEN(false);
+        QVERIFY(low.chip_name.empty());
+        QCOMPARE(lines(spy), (QStringList{"Setting EN low", "Setting EN low"}));
+        QVERIFY(!board.getEN());
+        QCOMPARE(board.device->i2c_address, uint16_t(0x25)); // kept until the next power-up
+
+        board.setPVIN(false);
+        QCOMPARE(lines(spy), QStringList{"PVIN OFF"});
+        QVERIFY(!bridge.pvin());
+
+        // With PVIN off nothing answers: the fallback row.
+        QCOMPARE(QString::fromStdString(board.setEN(true).chip_name), QString("ERROR"));
+        QCOMPARE(board.device->i2c_address, uint16_t(0));
+    }
+    void pageWritesTakeEffectAtTheTrigger() {
+        SimulatedBridge &bridge = startSimulation("QM4434");
+        MotherBoard board;
+        board.setClock(FakeClock().clock()); // the power-up wait passes at once
+        IvrDevice &dev = *board.device;
+        board.setEN(true);
+        QCOMPARE(dev.read_vin(), conv::vinFromCode(179)); // about 1.8 V
+        QCOMPARE(dev.read_temperature(), conv::temperatureFromCode(123));
+
+        // Written without the trigger: not in effect, and not read back either.
+        board.write(0x11, bytes({0x40, 0x08, 150}));
+        QCOMPARE(dev.read_register(0x41, true, false), uint8_t(118));
+        QCOMPARE(bridge.chip().activePageRegister(1, 1), uint8_t(118));
+        QCOMPARE(dev.read_vout(1), conv::VOUT_OFFSET);
+        board.write(0x11, bytes({0x0F, 0x01}));
+        QCOMPARE(dev.read_register(0x41, true, false), uint8_t(150));
+        QCOMPARE(dev.read_vout(1), conv::voutFromCode(150));
+        // The die warms with each enabled output.
+        QCOMPARE(bridge.chip().dieTemperature(), 28.0);
+
+        // The chip ignores writes to read-only registers and keeps its own flags.
+        board.write(0x11, bytes({0x00, 0xFF, 0xFF}));
+        QCOMPARE(dev.read_register(0x01, true, false), uint8_t(179));
+        board.write(0x11, bytes({0x40, 0x0F}));
+        QCOMPARE(dev.read_register(0x40, true, false), uint8_t(0x08));
+
+        // EN low: nothing answers; EN high again: power-on defaults.
+        board.setEN(false);
+        QCOMPARE(dev.read_register(0x13, true, false), uint8_t(0xFF));
+        board.setEN(true);
+        QCOMPARE(dev.get_dac_code(1), uint8_t(118));
+        QCOMPARE(dev.read_vout(1), conv::VOUT_OFFSET);
+    }
+
+    // Injected faults show in the outputs as well as in the flags (each flag's
+    // text is a case of test_ctl): an overvoltage raises the output, a short
+    // takes it away, and a disabled page reports nothing.
+    void faultsShowInTheOutputs() {
+        SimulatedBridge &bridge = startSimulation("QM4433");
+        MotherBoard board;
+        board.setClock(FakeClock().clock()); // the power-up wait passes at once
+        IvrDevice &dev = *board.device;
+        board.setEN(true);
+        for (int page = 1; page <= 3; ++page)
+            dev.set_enable(page, 1);
+        dev.commit();
+        bridge.chip().setPageFault(2, true, false, false);
+        QVERIFY(dev.read_vout(2) > conv::voutFromCode(118) * 1.1);
+        bridge.chip().setPageFault(1, false, false, true);
+        QCOMPARE(dev.read_page_status(1), uint8_t(0x0E)); // shorted: no output, so UV too
+        QCOMPARE(dev.read_vout(1), conv::VOUT_OFFSET);
+        dev.set_enable(1, 0);
+        dev.commit();
+        QCOMPARE(dev.read_page_status(1), uint8_t(0));
+    }
+
+    // The fallback row of the chip table is no model to simulate.
+    void theFallbackRowIsNoModel() {
+        QVERIFY(
+            thrown([] { startSimulation("ERROR"); }).startsWith("Unknown chip model \"ERROR\""));
     }
 };
 
