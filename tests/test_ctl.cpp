@@ -189,6 +189,8 @@ class CtlTest : public QObject {
         int code;
         QString out;
         QString err;
+        // The exit code and standard error at once: "exit 2: qm44xx-ctl: ...".
+        QString exit() const { return QString("exit %1: %2").arg(code).arg(err); }
     };
 
     QDateTime clock;
@@ -220,6 +222,15 @@ class CtlTest : public QObject {
     Result ctl(const QStringList &args, const QByteArray &input = QByteArray()) {
         std::ostringstream out, err;
         const int code = runTo(args, out, err, input);
+        return {code, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
+    }
+    // Commands typed one by one: before(n) runs before line n (from 0) is read.
+    Result typed(const std::vector<std::string> &args, const QStringList &lines,
+                 const std::function<void(int)> &before, bool terminal = false) {
+        TypedLines input(lines, before);
+        std::istream in(&input);
+        std::ostringstream out, err;
+        const int code = ctl::run(args, in, out, err, fakeClock(), terminal);
         return {code, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
     }
     // One argument string split at blanks (no quoting needed by the callers).
@@ -363,8 +374,7 @@ private Q_SLOTS:
         const QString line =
             command.startsWith("--") ? command + " power on" : "power on ; " + command;
         const Result r = ctl(line);
-        QCOMPARE(r.err, "qm44xx-ctl: " + message + "\n" + usage);
-        QCOMPARE(r.code, 1);
+        QCOMPARE(r.exit(), "exit 1: qm44xx-ctl: " + message + "\n" + usage);
         QCOMPARE(r.out, QString());
         QVERIFY(bridge.reports().empty());
     }
@@ -412,8 +422,7 @@ private Q_SLOTS:
                 QString(" ; set enable %1 on ; set vout VR%1 %2").arg(vr).arg(targets[vr - 1]);
         script += " ; detect ; status ; telemetry --csv --count 2 --interval 100";
         const Result r = ctl("--simulate=" + model + " " + script);
-        QCOMPARE(r.err, QString());
-        QCOMPARE(r.code, 0);
+        QCOMPARE(r.exit(), QString("exit 0: "));
         QCOMPARE(r.out, expected);
         QCOMPARE(busWrites(*simulation()), writes);
         QCOMPARE(sleeps, (QList<long>{250, 100}));
@@ -538,18 +547,16 @@ private Q_SLOTS:
         QCOMPARE(busWrites(bridge), (QStringList{"25: c1 80", "25: 0f 01", "25: 0f 01"}));
 
         // Page 2 is not populated on this chip: its registers ignore writes.
-        r = ctl("reg set 0x81 5 --verify");
-        QCOMPARE(r.err, QString("qm44xx-ctl: verify failed: register 0x81 reads 0x00, 0x05 was "
-                                "written\n"));
-        QCOMPARE(r.code, 2);
+        QCOMPARE(ctl("reg set 0x81 5 --verify").exit(),
+                 QString("exit 2: qm44xx-ctl: verify failed: register 0x81 reads 0x00, 0x05 was "
+                         "written\n"));
         QCOMPARE(ctl("--verify set vout 2 0.9 ; set ss 2 7.8").code, 0);
         QCOMPARE(int(bridge.chip().peek(0xC2)), 0x24); // soft-start 4 with clim 2
 
         bridge.clearTraffic();
-        r = ctl("set vout 3 0.9");
-        QCOMPARE(r.err, QString("qm44xx-ctl: set vout: QM4422 has no VR3 (it has 2 regulators)\n"
-                                "usage: qm44xx-ctl set vout VR VOLTS [--verify]\n"));
-        QCOMPARE(r.code, 1);
+        QCOMPARE(ctl("set vout 3 0.9").exit(),
+                 QString("exit 1: qm44xx-ctl: set vout: QM4422 has no VR3 (it has 2 regulators)\n"
+                         "usage: qm44xx-ctl set vout VR VOLTS [--verify]\n"));
         QVERIFY(bridge.writes().empty());
 
         r = ctl("dump");
@@ -648,9 +655,8 @@ private Q_SLOTS:
         const QByteArray before = pageRegisters(bridge);
         bridge.clearTraffic();
 
-        const Result r = ctl({"load", path});
-        QCOMPARE(r.err, "qm44xx-ctl: load: " + path + ": " + message + "\n");
-        QCOMPARE(r.code, 1);
+        QCOMPARE(ctl({"load", path}).exit(),
+                 "exit 1: qm44xx-ctl: load: " + path + ": " + message + "\n");
         QVERIFY(bridge.writes().empty());
         QCOMPARE(bridge.reports().empty(), !reachesBoard);
         QCOMPARE(pageRegisters(bridge), before);
@@ -659,19 +665,15 @@ private Q_SLOTS:
     void fileAndBoardErrors() {
         QTemporaryDir dir;
         const QString missing = dir.filePath("missing.cfg");
-        Result r = ctl({"load", missing});
-        QCOMPARE(r.err,
-                 "qm44xx-ctl: load: cannot open " + missing + ": No such file or directory\n");
-        QCOMPARE(r.code, 1);
-        r = ctl({"--simulate", "power on ; save", dir.filePath("no/such/dir.cfg")});
-        QVERIFY(
-            r.err.startsWith("qm44xx-ctl: save: cannot write " + dir.filePath("no/such/dir.cfg")));
-        QCOMPARE(r.code, 1);
+        QCOMPARE(ctl({"load", missing}).exit(), "exit 1: qm44xx-ctl: load: cannot open " + missing +
+                                                    ": No such file or directory\n");
+        const QString noDir = dir.filePath("no/such/dir.cfg");
+        QVERIFY(ctl({"--simulate", "power on ; save", noDir})
+                    .exit()
+                    .startsWith("exit 1: qm44xx-ctl: save: cannot write " + noDir));
 
         stopSimulation();
-        r = ctl("status");
-        QCOMPARE(r.err, QString("qm44xx-ctl: Motherboard not found\n"));
-        QCOMPARE(r.code, 2);
+        QCOMPARE(ctl("status").exit(), QString("exit 2: qm44xx-ctl: Motherboard not found\n"));
         SimulatedBridge &bridge = startSimulation("QM4434");
         bridge.refuseOpen(13);
         QCOMPARE(ctl("power on").err,
@@ -681,13 +683,13 @@ private Q_SLOTS:
                          "again (see \"Installing on Linux\" in the README)\n"));
         bridge.refuseOpen(0);
 
-        r = ctl("pvin off ; power on");
-        QCOMPARE(r.err, QString("qm44xx-ctl: IVR not powered: no known chip answered after EN "
-                                "went high (is PVIN on?)\n"));
-        QCOMPARE(r.code, 2);
+        QCOMPARE(ctl("pvin off ; power on").exit(),
+                 QString("exit 2: qm44xx-ctl: IVR not powered: no known chip answered after EN "
+                         "went high (is PVIN on?)\n"));
         QCOMPARE(ctl("status").err, NOT_POWERED);
-        r = ctl("pvin on ; detect"); // EN is still high: the chip starts again
-        QCOMPARE(r.out, QString("chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n"));
+        // EN is still high: the chip starts again.
+        QCOMPARE(ctl("pvin on ; detect").out,
+                 QString("chip: QM4434\naddress: 0x11\nid: 0x34\nregulators: 3\n"));
         // Power-up waits of the two power-ons, then PVIN's.
         QCOMPARE(sleeps, (QList<long>{250, 250, 250}));
     }
@@ -712,10 +714,10 @@ private Q_SLOTS:
         rlimit small = saved;
         small.rlim_cur = 64;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-        Result r = ctl({"save", path});
+        const Result full = ctl({"save", path});
         setrlimit(RLIMIT_FSIZE, &saved);
-        QCOMPARE(r.err, "qm44xx-ctl: save: cannot write " + path + ": File too large\n");
-        QCOMPARE(r.code, 1);
+        QCOMPARE(full.exit(),
+                 "exit 1: qm44xx-ctl: save: cannot write " + path + ": File too large\n");
         QVERIFY(fileState(path) == before);
         const auto entries = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
         QCOMPARE(QDir(dir.path()).entryList(entries), QStringList{"bench.cfg"});
@@ -725,9 +727,7 @@ private Q_SLOTS:
         const bool root = geteuid() == 0;
         if (root)
             QVERIFY(chown(QFile::encodeName(path), 12345, 12346) == 0);
-        r = ctl({"save", path});
-        QCOMPARE(r.err + r.out, QString());
-        QCOMPARE(r.code, 0);
+        QCOMPARE(ctl({"save", path}).exit(), QString("exit 0: "));
         const FileState after = fileState(path);
         QVERIFY(after.bytes.startsWith("# QM44xxC regulator settings"));
         QVERIFY(after.bytes.endsWith("[VR3]\nenable = off\nvout = 0.7505\ndvs = 3.9\nss = 3.9\n"));
@@ -762,13 +762,12 @@ private Q_SLOTS:
         if (child == 0) {
             if (setgid(65534) != 0 || setuid(65534) != 0)
                 _exit(3);
-            const Result refused = ctl({"save", path});
-            const QString expected = "qm44xx-ctl: save: cannot write " + path +
-                                     ": its owner and group (0:0) cannot be kept: Operation not "
-                                     "permitted\n";
-            if (refused.code == 1 && refused.err == expected)
+            const QString refused = ctl({"save", path}).exit();
+            if (refused == "exit 1: qm44xx-ctl: save: cannot write " + path +
+                               ": its owner and group (0:0) cannot be kept: Operation not "
+                               "permitted\n")
                 _exit(0);
-            std::fprintf(stderr, "exit %d: %s", refused.code, qPrintable(refused.err));
+            std::fprintf(stderr, "%s", qPrintable(refused));
             _exit(1);
         }
         int status = -1;
@@ -801,15 +800,12 @@ private Q_SLOTS:
         }
         for (int i = 0; i < paths.size(); ++i) {
             const FileState before = fileState(paths[i]);
-            Result r = ctl({"save", paths[i]});
-            QCOMPARE(r.err, "qm44xx-ctl: save: cannot write " + paths[i] +
-                                ": not a regular file (" + kinds[i] + ")\n");
-            QCOMPARE(r.code, 1);
+            const QString notRegular = paths[i] + ": not a regular file (" + kinds[i] + ")\n";
+            QCOMPARE(ctl({"save", paths[i]}).exit(),
+                     "exit 1: qm44xx-ctl: save: cannot write " + notRegular);
             // A FIFO without a writer would block an open for reading.
-            r = ctl({"load", paths[i]});
-            QCOMPARE(r.err, "qm44xx-ctl: load: cannot read " + paths[i] + ": not a regular file (" +
-                                kinds[i] + ")\n");
-            QCOMPARE(r.code, 1);
+            QCOMPARE(ctl({"load", paths[i]}).exit(),
+                     "exit 1: qm44xx-ctl: load: cannot read " + notRegular);
             QVERIFY(fileState(paths[i]) == before);
         }
         const auto entries = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
@@ -865,32 +861,28 @@ private Q_SLOTS:
                                   file.toUtf8() + "\"\nreg get 0x0f\nstatus\n";
         Result r = ctl(QStringList{}, script);
         QCOMPARE(r.out, QString("0x9a\n"));
-        QCOMPARE(r.err, QString("qm44xx-ctl: line 7: reg get: Attempt to read to unreadable "
-                                "address: 0d15\nusage: qm44xx-ctl reg get ADDR\n"));
-        QCOMPARE(r.code, 1);
+        QCOMPARE(r.exit(), QString("exit 1: qm44xx-ctl: line 7: reg get: Attempt to read to "
+                                   "unreadable address: 0d15\nusage: qm44xx-ctl reg get ADDR\n"));
         QVERIFY(readFile(file).contains("[VR1]\nenable = on\nvout = 0.8981\n"));
         QVERIFY(bridge.en());
 
         r = ctl({"--simulate=QM4411"}, "power on\nload -\n");
         QCOMPARE(r.err, QString("qm44xx-ctl: line 2: load: standard input carries the commands; "
                                 "give a file name\nusage: qm44xx-ctl load FILE [--verify]\n"));
-        r = ctl(QStringList{}, QByteArray(5000, 'x') + "\nstatus\n");
-        QCOMPARE(r.err, QString("qm44xx-ctl: line 1: longer than 4096 characters\n"));
-        QCOMPARE(r.code, 1);
+        QCOMPARE(ctl(QStringList{}, QByteArray(5000, 'x') + "\nstatus\n").exit(),
+                 QString("exit 1: qm44xx-ctl: line 1: longer than 4096 characters\n"));
         r = ctl(QStringList{}, "status\nsave \"x\n");
         QCOMPARE(r.err, QString("qm44xx-ctl: line 2: unterminated double quote\n"));
         QCOMPARE(r.out.count("OK\n"), 6);
         r = ctl({"--"}, "");
-        QCOMPARE(r.code, 0);
-        QCOMPARE(r.out + r.err, QString());
+        QCOMPARE(r.exit() + r.out, QString("exit 0: "));
     }
 
     // list shows every bridge, one per line, and opens none: boards that refuse
     // every open are listed all the same.
     void listShowsEveryBridgeAndOpensNone() {
         Result r = ctl("list");
-        QCOMPARE(r.out + r.err, QString());
-        QCOMPARE(r.code, 0);
+        QCOMPARE(r.exit() + r.out, QString("exit 0: "));
         QCOMPARE(ctl("--json list").out, QString());
 
         addSimulation("QM4434");
@@ -903,8 +895,8 @@ private Q_SLOTS:
         QCOMPARE(r.out, "sim:QM4434\tSIM0001\t" + product + "QM4434)\n" +
                             "sim:QM4422-2\tSIM0002\t" + product + "QM4422)\n" +
                             "sim:QM4411-3\tSIM0003\t" + product + "QM4411)\n");
-        QVERIFY(r.err.startsWith("qm44xx-ctl: Error opening motherboard USB connection: 13\n"));
-        QCOMPARE(r.code, 2);
+        QVERIFY(r.exit().startsWith("exit 2: qm44xx-ctl: Error opening motherboard USB connection: "
+                                    "13\n"));
 
         r = ctl("list --json");
         const QString first =
@@ -930,11 +922,10 @@ private Q_SLOTS:
 
     // --device opens the bridge at that path; without it, the first one listed.
     void deviceChoosesTheBoard() {
-        Result r = ctl("--simulate=QM4434 --simulate QM4422 --device sim:QM4422-2 power on ; "
-                       "detect ; set enable 1 on ; set vout 1 0.9");
-        QCOMPARE(r.err, QString());
+        const Result r = ctl("--simulate=QM4434 --simulate QM4422 --device sim:QM4422-2 power on ; "
+                             "detect ; set enable 1 on ; set vout 1 0.9");
+        QCOMPARE(r.exit(), QString("exit 0: "));
         QCOMPARE(r.out, QString("chip: QM4422\naddress: 0x25\nid: 0x22\nregulators: 2\n"));
-        QCOMPARE(r.code, 0);
         const std::vector<SimulatedBridge *> boards = simulations();
         QCOMPARE(boards.size(), size_t(2));
         QVERIFY(boards[0]->reports().empty() && !boards[0]->en());
@@ -944,17 +935,15 @@ private Q_SLOTS:
                  QString("VIN 1.801 V  temperature 28.64 C  VR1 0.8981 V  VR2 0.0000 V\n"));
         QVERIFY(!boards[0]->en());
 
-        r = ctl("--device sim:QM4433 detect");
-        QCOMPARE(r.err, QString("qm44xx-ctl: Motherboard not found: sim:QM4433\n"));
-        QCOMPARE(r.code, 2);
+        QCOMPARE(ctl("--device sim:QM4433 detect").exit(),
+                 QString("exit 2: qm44xx-ctl: Motherboard not found: sim:QM4433\n"));
     }
 
     void jsonOutput() {
         startSimulation("QM4422");
         Result r = ctl("--json power on ; set enable 1 on ; set vout 1 0.9 ; detect ; status ; "
                        "telemetry --count 2 --interval 100 ; dump ; telemetry --csv");
-        QCOMPARE(r.err, QString());
-        QCOMPARE(r.code, 0);
+        QCOMPARE(r.exit(), QString("exit 0: "));
         const QString at = "\"time\":\"2024-05-01T12:00:00.";
         const QString sample = "{\"temperature_c\":28.64," + at +
                                "%1Z\",\"vin_v\":1.801,"
@@ -1008,26 +997,22 @@ private Q_SLOTS:
         chip.setPageFault(1, true, false, false);
         r = ctl("status --check");
         QCOMPARE(r.out.count("WARN"), 2);
-        QCOMPARE(r.err, QString());
-        QCOMPARE(r.code, 0);
+        QCOMPARE(r.exit(), QString("exit 0: "));
 
         chip.setInputVoltage(1.55);
         chip.setPageFault(3, false, false, true);
         r = ctl("status --check ; power off");
-        QCOMPARE(r.err, QString("qm44xx-ctl: status: FAIL: VIN undervoltage, VR3 short circuit\n"));
-        QCOMPARE(r.code, 3);
+        const QString failed = "status: FAIL: VIN undervoltage, VR3 short circuit\n";
+        QCOMPARE(r.exit(), "exit 3: qm44xx-ctl: " + failed);
         QVERIFY(bridge.en()); // the run stopped before power off
         // Every indicator shown first, as plain status shows them with exit 0.
         const Result plain = ctl("status");
         QCOMPARE(r.out, plain.out);
         QCOMPARE(r.out.count("FAIL"), 2);
-        QCOMPARE(plain.code, 0);
-        QCOMPARE(plain.err, QString());
+        QCOMPARE(plain.exit(), QString("exit 0: "));
         r = ctl({"--json", "--"}, "status\nstatus --check\nstatus\n");
         QCOMPARE(r.out.count("\"overall\":\"FAIL\""), 2);
-        QCOMPARE(r.err, QString("qm44xx-ctl: line 2: status: FAIL: VIN undervoltage, VR3 short "
-                                "circuit\n"));
-        QCOMPARE(r.code, 3);
+        QCOMPARE(r.exit(), "exit 3: qm44xx-ctl: line 2: " + failed);
     }
 
     // Sample i is taken at start + i * interval: the time the readings take
@@ -1115,22 +1100,21 @@ private Q_SLOTS:
             "Type commands, one or more per line (such as: power on; detect; status),\n"
             "and Ctrl-D to end; 'qm44xx-ctl --help' lists them.\n";
         const QString prompt = "qm44xx-ctl> ";
-        std::istringstream in("staus\npower on; detect\n" + std::string(5000, 'x') +
-                              " tail\nreg get 0x13\n");
-        std::ostringstream out, err;
-        QCOMPARE(ctl::run({}, in, out, err, fakeClock(), true), 0);
-        QCOMPARE(QString::fromStdString(out.str()),
-                 QString("chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n0x11\n"));
-        QCOMPARE(QString::fromStdString(err.str()),
-                 hint + prompt + "qm44xx-ctl: line 1: unknown command 'staus'\n" +
-                     "Try 'qm44xx-ctl --help' for more information.\n" + prompt + prompt +
-                     "qm44xx-ctl: line 3: longer than 4096 characters\n" + prompt + prompt + "\n");
+        const auto none = [](int) {};
+        Result r =
+            typed({}, {"staus", "power on; detect", QString(5000, 'x') + " tail", "reg get 0x13"},
+                  none, true);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QString("chip: QM4411\naddress: 0x19\nid: 0x11\nregulators: 1\n0x11\n"));
+        QCOMPARE(r.err, hint + prompt + "qm44xx-ctl: line 1: unknown command 'staus'\n" +
+                            "Try 'qm44xx-ctl --help' for more information.\n" + prompt + prompt +
+                            "qm44xx-ctl: line 3: longer than 4096 characters\n" + prompt + prompt +
+                            "\n");
         // The exit code is the last line's.
-        std::istringstream failing("status\nset vout 1 2\n");
-        std::ostringstream out2, err2;
-        QCOMPARE(ctl::run({"--simulate=QM4411", "--"}, failing, out2, err2, fakeClock(), true), 1);
-        QCOMPARE(QString::fromStdString(out2.str()), QString());
-        QVERIFY(QString::fromStdString(err2.str()).endsWith(prompt + "\n"));
+        r = typed({"--simulate=QM4411", "--"}, {"status", "set vout 1 2"}, none, true);
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.out, QString());
+        QVERIFY(r.err.endsWith(prompt + "\n"));
 
         // The short options.
         QCOMPARE(ctl("-V").out, QString("qm44xx-ctl " QM_VERSION "\n"));
@@ -1277,18 +1261,15 @@ private Q_SLOTS:
             lines = QStringList{"power on", "set vout 1 0.9", "status"};
         if (stage == "status")
             lines = QStringList{"power on", "status"};
-        TypedLines typed(lines, [&](int line) {
+        const Result r = typed(args, lines, [&](int line) {
             if (line == 1)
                 inject();
         });
-        std::istream in(&typed);
-        std::ostringstream out, err;
-        QCOMPARE(ctl::run(args, in, out, err, fakeClock()), error.isEmpty() ? 0 : 2);
         const qint64 elapsed = since.elapsed();
-        QCOMPARE(QString::fromStdString(err.str()), error);
+        QCOMPARE(r.exit(), QString("exit %1: ").arg(error.isEmpty() ? 0 : 2) + error);
         QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
         if (stage == "polling")
-            QVERIFY(out.str().find("VIN 1.801 V") != std::string::npos);
+            QVERIFY(r.out.contains("VIN 1.801 V"));
     }
 
     // At a terminal a link failure is reported and the next line read; the
@@ -1297,21 +1278,22 @@ private Q_SLOTS:
         // Not the QM4434, whose address the board's device model starts with:
         // the board opened anew identifies its chip again.
         SimulatedBridge &bridge = startSimulation("QM4422");
-        TypedLines typed({"power on", "status", "status", "reg get 0x13"}, [&](int line) {
-            if (line == 1)
-                bridge.unplug();
-            if (line == 3)
-                bridge.replug();
-        });
-        std::istream in(&typed);
-        std::ostringstream out, err;
-        QCOMPARE(ctl::run({}, in, out, err, fakeClock(), true), 0);
+        const Result r = typed(
+            {}, {"power on", "status", "status", "reg get 0x13"},
+            [&](int line) {
+                if (line == 1)
+                    bridge.unplug();
+                if (line == 3)
+                    bridge.replug();
+            },
+            true);
+        QCOMPARE(r.code, 0);
         const QString prompt = "qm44xx-ctl> ";
-        QCOMPARE(QString::fromStdString(err.str()).section('\n', 2),
+        QCOMPARE(r.err.section('\n', 2),
                  prompt + prompt + "qm44xx-ctl: line 2: Error during USB write: 19\n" +
                      "qm44xx-ctl: (No such device)\n" + prompt +
                      "qm44xx-ctl: line 3: Motherboard not found\n" + prompt + prompt + "\n");
-        QCOMPARE(QString::fromStdString(out.str()), QString("0x22\n"));
+        QCOMPARE(r.out, QString("0x22\n"));
     }
 
     // A set whose trigger was lost is reported, and repeating it in a new run
@@ -1320,10 +1302,9 @@ private Q_SLOTS:
         SimulatedBridge &bridge = startSimulation("QM4411");
         // EN, one probe, eight refresh reads and the data write get through.
         bridge.unplugAfterReports(1 + 1 + 8 + 1);
-        const Result r = ctl("power on ; set vout 1 0.9");
-        QCOMPARE(r.err,
-                 QString("qm44xx-ctl: Error during USB write: 19\nqm44xx-ctl: (No such device)\n"));
-        QCOMPARE(r.code, 2);
+        QCOMPARE(ctl("power on ; set vout 1 0.9").exit(),
+                 QString("exit 2: qm44xx-ctl: Error during USB write: 19\nqm44xx-ctl: (No such "
+                         "device)\n"));
         QCOMPARE(bridge.chip().activePageRegister(1, 1), uint8_t(118));
         bridge.replug();
         QCOMPARE(ctl("set vout 1 0.9 --verify").code, 0);
@@ -1338,20 +1319,13 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString file = dir.filePath("bench.cfg");
         // Commands typed one by one; the chip falls silent before the last one.
-        auto run = [&](const QStringList &lines, std::string &out) {
-            TypedLines typed(lines,
-                             [&](int line) { bridge.setChipSilent(line == lines.size() - 1); });
-            std::istream in(&typed);
-            std::ostringstream output, err;
-            const int code = ctl::run({}, in, output, err, fakeClock());
-            out = output.str();
-            return std::make_pair(code, QString::fromStdString(err.str()));
+        auto run = [&](const QStringList &lines) {
+            return typed({}, lines,
+                         [&](int line) { bridge.setChipSilent(line == lines.size() - 1); });
         };
-        std::string out;
         // A register that holds 0xff is shown as it is.
-        QCOMPARE(run({"power on", "reg set 0x41 0xff; reg get 0x41", ""}, out),
-                 std::make_pair(0, QString()));
-        QCOMPARE(out, std::string("0xff\n"));
+        const Result held = run({"power on", "reg set 0x41 0xff; reg get 0x41", ""});
+        QCOMPARE(held.exit() + held.out, QString("exit 0: 0xff\n"));
 
         const QString silent = "qm44xx-ctl: line 2: the chip stopped answering: QM4434 at 0x11 "
                                "reads 0xff (is EN high and PVIN on?)\n";
@@ -1359,10 +1333,8 @@ private Q_SLOTS:
         for (const QString &command :
              {QString("save -"), "save " + file, QString("dump"), QString("reg get 0x41"),
               QString("reg get 0x13"), QString("set enable 1 on --verify")}) {
-            const auto result = run({"power on", command}, out);
-            QCOMPARE(result.second, silent);
-            QCOMPARE(result.first, 2);
-            QCOMPARE(out, std::string());
+            const Result r = run({"power on", command});
+            QCOMPARE(r.exit() + r.out, "exit 2: " + silent);
         }
         QVERIFY(!QFileInfo::exists(file));
     }
