@@ -103,8 +103,7 @@ private Q_SLOTS:
         {
             ModalWatcher watcher = choosing(path);
             b.action("actionRecordTelemetry")->trigger();
-            QCOMPARE(watcher.seen.size(), 1);
-            QCOMPARE(watcher.seen[0].title, QString("Record telemetry"));
+            QCOMPARE(said(watcher.seen), QStringList{"Record telemetry"});
         }
         QVERIFY(b.menus->recorder()->recording());
         QVERIFY(mark->isVisible());
@@ -154,10 +153,9 @@ private Q_SLOTS:
         {
             ModalWatcher watcher;
             QCoreApplication::processEvents(); // the box waits for the tick to end
-            QCOMPARE(watcher.seen.size(), 1);
-            QCOMPARE(watcher.seen[0].title, QString("Record telemetry"));
-            QCOMPARE(watcher.seen[0].text,
-                     "Recording stopped: cannot write " + path + ": File too large");
+            QCOMPARE(said(watcher.seen),
+                     QStringList{"Record telemetry: Recording stopped: cannot write " + path +
+                                 ": File too large"});
         }
         // The poll and the window go on; the file keeps its whole rows.
         QVERIFY(b.pollTimer()->isActive());
@@ -179,8 +177,8 @@ private Q_SLOTS:
         {
             ModalWatcher watcher;
             QCoreApplication::processEvents();
-            QCOMPARE(watcher.seen.size(), 1);
-            QCOMPARE(watcher.seen[0].text, "Recording stopped: " + removed + " was removed");
+            QCOMPARE(said(watcher.seen), QStringList{"Record telemetry: Recording stopped: " +
+                                                     removed + " was removed"});
         }
         QVERIFY(!b.menus->recorder()->recording());
 
@@ -215,8 +213,7 @@ private Q_SLOTS:
         {
             ModalWatcher watcher = choosing(path);
             b.action("actionSaveSettings")->trigger();
-            QCOMPARE(watcher.seen.size(), 1); // the dialog, no warning
-            QCOMPARE(watcher.seen[0].title, QString("Save settings"));
+            QCOMPARE(said(watcher.seen), QStringList{"Save settings"}); // the dialog, no warning
         }
         const QByteArray text = readFile(path);
         QVERIFY(text.startsWith("# QM44xxC regulator settings, written by qm44xx-panel\n"));
@@ -299,9 +296,9 @@ private Q_SLOTS:
         {
             ModalWatcher watcher = choosing(path);
             b.action("actionLoadSettings")->trigger();
-            QCOMPARE(watcher.seen.size(), 2);
-            QCOMPARE(watcher.seen[1].title, QString("Load settings"));
-            QCOMPARE(watcher.seen[1].text, path + ": line 4: unknown key 'volts'");
+            QCOMPARE(said(watcher.seen),
+                     (QStringList{"Load settings",
+                                  "Load settings: " + path + ": line 4: unknown key 'volts'"}));
         }
         QVERIFY(b.bridge->reports().empty()); // not even a read
         QCOMPARE(widget<QLineEdit>(&w, "lineEdit_5")->text(), QString("typed"));
@@ -378,12 +375,10 @@ private Q_SLOTS:
             widget<QPushButton>(view, "write")->click();
             widget<QLineEdit>(view, "writeAddress")->setText("0x100");
             widget<QPushButton>(view, "write")->click();
-            QCOMPARE(watcher.seen.size(), 2);
-            QCOMPARE(watcher.seen[0].title, QString("Registers"));
-            QCOMPARE(watcher.seen[0].text,
-                     QString("Attempt to write to unwriteable address: 0d19"));
-            QCOMPARE(watcher.seen[1].text,
-                     QString("A register and a value are each a byte: 0x00 to 0xff, or 0 to 255."));
+            QCOMPARE(said(watcher.seen),
+                     (QStringList{"Registers: Attempt to write to unwriteable address: 0d19",
+                                  "Registers: A register and a value are each a byte: 0x00 to "
+                                  "0xff, or 0 to 255."}));
         }
         QVERIFY(b.bridge->reports().empty());
         QVERIFY(logRows(w).isEmpty());

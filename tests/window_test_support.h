@@ -33,6 +33,14 @@ struct SeenBox {
     QString className;
 };
 
+// Each box as "title: text" (a dialog without text: its title alone).
+inline QStringList said(const QList<SeenBox> &boxes) {
+    QStringList out;
+    for (const SeenBox &box : boxes)
+        out << (box.text.isEmpty() ? box.title : box.title + ": " + box.text);
+    return out;
+}
+
 // Watches for modal boxes while the code under test runs its own event loops,
 // records each one and closes it (reject), so a test never hangs on a box.
 class ModalWatcher : public QObject {
