@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <iostream>
@@ -30,37 +31,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-
-// A backend listing HID devices that are no bridge, while it lives: a keyboard,
-// and another Microchip device (the bridge's vendor, another product).
-class OtherDevices : public hid::Backend {
-public:
-    explicit OtherDevices(bool first = false) { hid::addBackend(this, first); }
-    ~OtherDevices() override { hid::removeBackend(this); }
-    bool enumerate(std::vector<hid::DeviceInfo> &devices) override {
-        for (const hid::DeviceInfo &device : listed)
-            devices.push_back(device);
-        return true;
-    }
-    bool ownsPath(const std::string &path) const override {
-        return path.compare(0, 6, "other:") == 0;
-    }
-    hid::Handle *open(const std::string &, bool, bool, hid::DeviceInfo &, int &error) override {
-        error = EIO;
-        return nullptr;
-    }
-
-private:
-    static hid::DeviceInfo device(const char *path, uint16_t vendor, uint16_t product) {
-        hid::DeviceInfo info;
-        info.path = path;
-        info.vendorId = vendor;
-        info.productId = product;
-        return info;
-    }
-    const std::vector<hid::DeviceInfo> listed{device("other:keyboard", 0x046D, 0xC31C),
-                                              device("other:microchip", 0x04D8, 0x000A)};
-};
 
 namespace {
 // Run as "test_transport --hold PATH": takes the lock under the name
@@ -87,11 +57,30 @@ QString ownName() {
     return QString::fromUtf8(comm.readAll()).trimmed();
 }
 
-// A bridge on a plain file, locked like a hidraw node; its handles only count
-// reports.
-class LockedBackend : public hid::Backend {
+hid::DeviceInfo device(const std::string &path, uint16_t vendor, uint16_t product) {
+    hid::DeviceInfo info;
+    info.path = path;
+    info.vendorId = vendor;
+    info.productId = product;
+    return info;
+}
+
+// HID devices listed ahead of the simulated bridges while this lives: by
+// default a keyboard and another Microchip device (the bridge's vendor, another
+// product), which no open reaches. Given a plain file, a bridge on it, locked
+// as a hidraw node is, whose opens and reports are counted.
+class ListedDevices : public hid::Backend {
 public:
-    explicit LockedBackend(const std::string &node) : node(node) {}
+    ListedDevices()
+        : listed{device("other:keyboard", 0x046D, 0xC31C),
+                 device("other:microchip", 0x04D8, 0x000A)} {
+        hid::addBackend(this, true);
+    }
+    explicit ListedDevices(const std::string &node)
+        : listed{device(node, 0x04D8, 0xF02A)}, locks(true) {
+        hid::addBackend(this, true);
+    }
+    ~ListedDevices() override { hid::removeBackend(this); }
 
     class CountingHandle : public hid::Handle {
     public:
@@ -106,14 +95,13 @@ public:
     };
 
     bool enumerate(std::vector<hid::DeviceInfo> &devices) override {
-        hid::DeviceInfo info;
-        info.path = node;
-        info.vendorId = 0x04D8;
-        info.productId = 0xF02A;
-        devices.push_back(info);
+        devices.insert(devices.end(), listed.begin(), listed.end());
         return true;
     }
-    bool ownsPath(const std::string &path) const override { return path == node; }
+    bool ownsPath(const std::string &path) const override {
+        return std::any_of(listed.begin(), listed.end(),
+                           [&](const hid::DeviceInfo &d) { return d.path == path; });
+    }
     hid::Handle *open(const std::string &, bool, bool, hid::DeviceInfo &, int &error) override {
         ++opens;
         if (refusal) {
@@ -122,9 +110,10 @@ public:
         }
         return new CountingHandle(reports);
     }
-    bool locksBoard() const override { return true; }
+    bool locksBoard() const override { return locks; }
 
-    std::string node;
+    const std::vector<hid::DeviceInfo> listed;
+    const bool locks = false;
     int opens = 0;
     int reports = 0;
     int refusal = 0;
@@ -233,7 +222,7 @@ private Q_SLOTS:
         QCOMPARE(simulation(), &first);
         QCOMPARE(simulationPath(third), std::string("sim:QM4434-3"));
 
-        OtherDevices others(true); // listed ahead of the bridges, and none of them
+        ListedDevices others; // listed ahead of the bridges, and none of them
         QStringList listed;
         for (const hid::DeviceInfo &d : listBridges())
             listed << QString("%1 %2:%3 %4 | %5 | %6")
@@ -280,7 +269,7 @@ private Q_SLOTS:
         QCOMPARE(thrown([] { MotherBoard board(nullptr, "/dev/hidraw99"); }),
                  QString("Motherboard not found: /dev/hidraw99"));
         {
-            OtherDevices others(true);
+            ListedDevices others;
             QCOMPARE(
                 thrown([] { PIC pic(nullptr, false, "other:keyboard"); }),
                 QString("Not a motherboard: other:keyboard (USB ID 046d:c31c, not 04d8:f02a)"));
@@ -407,39 +396,6 @@ private Q_SLOTS:
         QCOMPARE(hex(pic.writeRead(0x11, bytes({0x01}), 1)), QString("b3"));
     }
 
-    // The simulated bridge's hooks for fuzzing: replaced answers of any length,
-    // and time-outs reported without the wait.
-    void replacedAnswersAndImmediateTimeOuts() {
-        SimulatedBridge &bridge = startSimulation("QM4434");
-        PIC pic(nullptr, false);
-        pic.writeEN(1);
-
-        bridge.replaceNextAnswer({0xF3, 0x01, 0xAB});
-        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("ab"));
-        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34")); // only the next one
-        std::vector<uint8_t> longAnswer(100, 0x00);
-        longAnswer[2] = 0x5A;
-        bridge.replaceNextAnswer(longAnswer);
-        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("5a"));
-        bridge.replaceNextAnswer({});
-        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
-                 QString("Error during USB read: 110"));
-        // A replacement goes to a report that reaches the bridge, and a stall
-        // swallows it with the answer.
-        bridge.replaceNextAnswer({0, 0, 0x77});
-        QCOMPARE(thrown([&] { pic.writeRead(0x11, std::string(60, '\x13'), 1); }),
-                 QString("I2C write-read of 60 bytes exceeds the 59 a report holds"));
-        bridge.setTimeoutWait(false);
-        bridge.stall(true);
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(thrown([&] { pic.writeRead(0x11, bytes({0x13}), 1); }),
-                 QString("Error during USB read: 110"));
-        QVERIFY2(clock.elapsed() < PIC::READ_TIMEOUT_MS / 2, "the time-out must not be waited");
-        bridge.stall(false);
-        QCOMPARE(hex(pic.writeRead(0x11, bytes({0x13}), 1)), QString("34"));
-    }
-
     void traceEchoesTransfersToStandardOutput() {
         SimulatedBridge &bridge = startSimulation("QM4434");
         bridge.chip().setInputVoltage(1.8);
@@ -522,12 +478,7 @@ private Q_SLOTS:
     }
 
     void theTransportHoldsTheLockUntilDestroyed() {
-        LockedBackend backend(node);
-        hid::addBackend(&backend, true);
-        struct Registered {
-            hid::Backend *backend;
-            ~Registered() { hid::removeBackend(backend); }
-        } registered{&backend};
+        ListedDevices backend(node);
         {
             auto first = std::make_unique<PIC>(nullptr, false);
             first->writeEN(1);
