@@ -314,30 +314,9 @@ private Q_SLOTS:
         QCOMPARE(rateCodeFromText(dvs_rate_labels, "3.8"), -1);
         QCOMPARE(rateCodeFromText(dvs_rate_labels, ""), -1);
     }
-    void pagesAndPanels() {
-        QCOMPARE(regulator::pageOf(1, 1), 1);
-        QCOMPARE(regulator::pageOf(2, 1), 0);
-        QCOMPARE(regulator::pageOf(2, 2), 3);
-        QCOMPARE(regulator::pageOf(2, 3), 2);
-        QCOMPARE(regulator::pageOf(3, 2), 0);
-        QCOMPARE(regulator::pageOf(0, 3), 0);
-        QCOMPARE(regulator::populatedPages(2), (std::vector<int>{1, 3}));
-        QCOMPARE(regulator::populatedPages(3), (std::vector<int>{1, 2, 3}));
-        QVERIFY(regulator::populatedPages(0).empty());
-        QVERIFY(!regulator::pagePopulated(2, 2) && regulator::pagePopulated(3, 2));
-        // Panel 2 of a two-regulator chip drives page 3; its disabled third
-        // panel shows page 2 but would drive page 3.
-        QCOMPARE(regulator::panelPage(2, 2), 3);
-        QCOMPARE(regulator::panelPage(3, 2), 3);
-        QCOMPARE(regulator::panelShownPage(3, 2), 2);
-        QCOMPARE(regulator::panelShownPage(2, 3), 2);
-    }
-
-    void targetsAndRates() {
-        QCOMPARE(regulator::dacCodeFromVolts(0.6), 81);
-        QCOMPARE(regulator::dacCodeFromVolts(0.5), 57);
-        QCOMPARE(regulator::dacCodeFromVolts(1.202), 228);
-        QCOMPARE(regulator::dacCodeFromVolts(0.9), 154);
+    // The regulator layer's bounds. (Its pages, panels, codes, texts and current
+    // limits show in the bytes and texts of every front end's tests.)
+    void targetBoundsAndTheFilesVolts() {
         QVERIFY(!regulator::targetInRange(0.4999) && !regulator::targetInRange(1.2021));
         QVERIFY(regulator::targetInRange(0.5) && regulator::targetInRange(1.202));
         QCOMPARE(regulator::clampTarget(0.1), 0.5);
@@ -349,16 +328,8 @@ private Q_SLOTS:
             QVERIFY(text::parseDecimal(text::fixed(regulator::voltsFromDacCode(code), 4), volts));
             QCOMPARE(regulator::dacCodeFromVolts(volts), code);
         }
-        QCOMPARE(regulator::sliderPositionForVolts(0.6), 24);
-        QCOMPARE(regulator::codeFromSliderPosition(regulator::SLIDER_MAX), 228);
-        QCOMPARE(QString::fromStdString(regulator::targetText(81)), QString("0.599"));
-        QCOMPARE(QString::fromStdString(regulator::targetText(57)), QString("0.5"));
-        QCOMPARE(QString::fromStdString(regulator::targetText(228)), QString("1.2"));
         QCOMPARE(regulator::shownVout(0.2999), 0.0);
         QCOMPARE(regulator::shownVout(0.3), 0.3);
-        QCOMPARE(regulator::climCodeForSoftStart(2), 0);
-        QCOMPARE(regulator::climCodeForSoftStart(3), 1);
-        QCOMPARE(regulator::climCodeForSoftStart(15), 10);
     }
 
     // Settings read from one chip's cache and applied to another's send the same

@@ -222,13 +222,12 @@ private Q_SLOTS:
             QString shown;
             QString sent;
         };
-        // Text that is no finite number ("abc", "nan", "inf") counts as 0, so 0.5 V.
+        // Text that is no finite number ("inf", "abc") counts as 0, so 0.5 V.
         // The text is the code's voltage to three significant digits.
         const QList<Case> cases = {
             {"0.6", 24, "0.599", "11: 41 51"},   {"5", 171, "1.2", "11: 41 e4"},
             {"inf", 0, "0.5", "11: 41 39"},      {"1.0", 121, "0.997", "11: 41 b2"},
-            {"1.166", 162, "1.16", "11: 41 db"}, {"nan", 0, "0.5", "11: 41 39"},
-            {"5", 171, "1.2", "11: 41 e4"},      {"abc", 0, "0.5", "11: 41 39"}};
+            {"1.166", 162, "1.16", "11: 41 db"}, {"abc", 0, "0.5", "11: 41 39"}};
         for (const Case &c : cases) {
             bridge->clearTraffic();
             typeTarget(w, "lineEdit_5", c.typed);
