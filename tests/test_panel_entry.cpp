@@ -70,31 +70,22 @@ int run(QStringList args) {
     return runPanel(argc, argv.data(), clock.clock());
 }
 
-// Runs the program as run() does, with environment variables set for the run
-// only (read when its application object is made).
-int runWith(const QList<QPair<QByteArray, QByteArray>> &environment, QStringList args) {
-    QList<QPair<QByteArray, QByteArray>> saved;
-    for (const auto &variable : environment) {
-        saved << qMakePair(variable.first, qgetenv(variable.first.constData()));
-        if (variable.second.isNull())
-            qunsetenv(variable.first.constData());
-        else
-            qputenv(variable.first.constData(), variable.second);
+// Runs the program as run() does with no display: neither X, nor Wayland, nor a
+// Qt platform named (read when its application object is made).
+int runWithoutDisplay(const QStringList &args) {
+    const char *const names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    QList<QByteArray> saved;
+    for (const char *name : names) {
+        saved << qgetenv(name);
+        qunsetenv(name);
     }
     const int result = run(args);
-    for (const auto &variable : saved) {
-        if (variable.second.isNull())
-            qunsetenv(variable.first.constData());
-        else
-            qputenv(variable.first.constData(), variable.second);
+    for (int i = 0; i < saved.size(); ++i) {
+        if (!saved[i].isNull())
+            qputenv(names[i], saved[i]);
     }
     return result;
 }
-
-// No display: neither X, nor Wayland, nor a Qt platform named.
-const QList<QPair<QByteArray, QByteArray>> NO_DISPLAY = {{"QT_QPA_PLATFORM", QByteArray()},
-                                                         {"DISPLAY", QByteArray()},
-                                                         {"WAYLAND_DISPLAY", QByteArray()}};
 } // namespace
 
 class PanelEntryTest : public QObject {
@@ -105,13 +96,11 @@ class PanelEntryTest : public QObject {
     QTemporaryDir settingsDir; // the runs' QSettings, away from the user's
     std::unique_ptr<ModalWatcher> watcher;
 
-    // Watches the run's boxes; `onBox` may act on each one before it is closed.
-    void watch(std::function<void(QWidget *)> onBox = {}) {
-        scenario = [this, onBox] {
-            watcher = std::make_unique<ModalWatcher>([this, onBox](QWidget *box) {
+    // Watches the run's boxes, and whether a window was shown under one.
+    void watch() {
+        scenario = [this] {
+            watcher = std::make_unique<ModalWatcher>([this](QWidget *box) {
                 windowSeen = windowSeen || shownWindow();
-                if (onBox)
-                    onBox(box);
                 QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
             });
         };
@@ -165,18 +154,18 @@ private Q_SLOTS:
     // as an unknown model and a missing display do, nothing started.
     void commandLineConventions() {
         QCOMPARE(run({"--simulate=QM9999"}), 1);
-        QCOMPARE(runWith(NO_DISPLAY, {"--simulate"}), 1);
+        QCOMPARE(runWithoutDisplay({"--simulate"}), 1);
         QVERIFY(!simulation());
         int result = -1;
         QString out = QString::fromStdString(captureStdout([&] {
-            result = runWith(NO_DISPLAY, {"--help", "--simulate"});
+            result = runWithoutDisplay({"--help", "--simulate"});
         }));
         QCOMPARE(result, 0);
         QVERIFY2(out.startsWith("Usage: qm44xx-panel [options]\n"), qPrintable(out));
         QCOMPARE(QString::fromStdString(captureStdout([&] { result = run({"-h"}); })), out);
         for (const char *option : {"--version", "-v"}) {
             out = QString::fromStdString(
-                captureStdout([&] { result = runWith(NO_DISPLAY, {option}); }));
+                captureStdout([&] { result = runWithoutDisplay({option}); }));
             QCOMPARE(result, 0);
             QCOMPARE(out, QString("qm44xx-panel " QM_VERSION "\n"));
         }

@@ -400,16 +400,9 @@ private Q_SLOTS:
         // "run", "help", "version" or the error.
         auto parsed = [&](const std::vector<std::string> &arguments) {
             std::string error;
-            switch (parseVirtualBridgeOptions(arguments, options, error)) {
-            case OptionsResult::Run:
-                return std::string("run");
-            case OptionsResult::Help:
-                return std::string("help");
-            case OptionsResult::Version:
-                return std::string("version");
-            default:
-                return error;
-            }
+            const OptionsResult result = parseVirtualBridgeOptions(arguments, options, error);
+            const char *const names[] = {"run", "help", "version"};
+            return result == OptionsResult::Error ? error : std::string(names[int(result)]);
         };
         QCOMPARE(parsed({}), std::string("run"));
         QCOMPARE(options.uhidPath, std::string("/dev/uhid"));
