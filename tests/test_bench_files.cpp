@@ -42,9 +42,7 @@ struct ToolResult {
 // qm44xx-ctl in this process, on the board the window has open, on the
 // window's clock.
 ToolResult tool(BenchWindow &b, const QStringList &args) {
-    Clock clock;
-    clock.now = [&b] { return b.now; };
-    clock.sleep = [&b](long ms) { b.now = b.now.addMSecs(ms); };
+    const Clock clock = b.clock().clock();
     std::vector<std::string> arguments;
     for (const QString &a : args)
         arguments.push_back(a.toStdString());
@@ -97,7 +95,7 @@ private Q_SLOTS:
         QCOMPARE(b.menus->startRecording("x.csv"),
                  QString("No chip identified yet: switch the regulator on first."));
         b.pressPower();
-        widget<QCheckBox>(b.window.get(), "vr1enable")->setChecked(true);
+        widget<QCheckBox>(b.window, "vr1enable")->setChecked(true);
         QTemporaryDir dir;
         const QString path = dir.filePath("run.csv");
         {
@@ -110,7 +108,7 @@ private Q_SLOTS:
         QCOMPARE(mark->text(), QString("Recording to run.csv"));
         QVERIFY(!b.action("actionRecordTelemetry")->isEnabled());
         QVERIFY(b.action("actionStopRecording")->isEnabled());
-        const QDateTime first = b.now.addMSecs(250);
+        const QDateTime first = b.clock().now().addMSecs(250);
         b.tick(3);
         b.action("actionStopRecording")->trigger();
         QVERIFY(!mark->isVisible());
@@ -120,12 +118,12 @@ private Q_SLOTS:
         const QByteArray recorded = readFile(path);
 
         // The tool on the same board, its clock at the panel's first row.
-        b.now = first;
+        b.clock().set(first);
         const ToolResult r = tool(b, {"telemetry", "--csv", "--count", "3", "--interval", "250"});
         QCOMPARE(r.err, QString());
         QCOMPARE(QString::fromUtf8(recorded), r.out);
         QCOMPARE(r.out.section('\n', 1, 1),
-                 QString("2026-03-02T09:30:00.500Z,1.801,28.64,0.7505,0.0000"));
+                 QString("2026-03-02T09:30:00.750Z,1.801,28.64,0.7505,0.0000"));
         QCOMPARE(r.out.count('\n'), 4);
     }
 
@@ -314,7 +312,7 @@ private Q_SLOTS:
         b.action("actionRegisters")->trigger();
         QVERIFY(view->isVisible());
         QCOMPARE(table->rowCount(), 9 + 4 + 12);
-        QStringList log = logRows(w);
+        QStringList log = b.panel.logRows();
         QCOMPARE(log.size(), 2 * 25);
         QCOMPARE(log.mid(0, 2), (QStringList{"I2C Write, Addr 0x11 => [ 0x00 ]",
                                              "I2C Read,  Addr 0x11 <= [ 0x00 ]"}));
@@ -333,7 +331,7 @@ private Q_SLOTS:
         widget<QLineEdit>(view, "writeAddress")->setText("0x41");
         widget<QLineEdit>(view, "writeValue")->setText("0x9a");
         widget<QPushButton>(view, "write")->click();
-        log = logRows(w);
+        log = b.panel.logRows();
         QCOMPARE(log.mid(0, 2), (QStringList{"I2C Write, Addr 0x11 => [ 0x41 0x9a ]",
                                              "I2C Write, Addr 0x11 => [ 0x0f 0x01 ]"}));
         QCOMPARE(log.size(), 2 + 50);
@@ -343,10 +341,10 @@ private Q_SLOTS:
         // A commit from the main window's controls: read again once it rests.
         w.clearMsgs();
         widget<QSlider>(&w, "horizontalSlider_5")->setValue(100);
-        QCOMPARE(logRows(w).size(), 2); // the commit alone, so far
+        QCOMPARE(b.panel.logRows().size(), 2); // the commit alone, so far
         QVERIFY(view->rereadTimer()->isActive());
         QVERIFY(QMetaObject::invokeMethod(view->rereadTimer(), "timeout"));
-        QCOMPARE(logRows(w).size(), 2 + 50);
+        QCOMPARE(b.panel.logRows().size(), 2 + 50);
         QCOMPARE(cell(table, 0x41, RegisterView::FIELDS), QString("code 157: 0.9104 V"));
 
         // Edited in its cell, which only a writable register's value is; the page
@@ -359,8 +357,9 @@ private Q_SLOTS:
             QVERIFY(!(item(table, address, RegisterView::HEX)->flags() & Qt::ItemIsEditable));
         w.clearMsgs();
         item(table, 0x40, RegisterView::HEX)->setText("0xff");
-        QCOMPARE(logRows(w).mid(0, 2), (QStringList{"I2C Write, Addr 0x11 => [ 0x40 0x08 ]",
-                                                    "I2C Write, Addr 0x11 => [ 0x0f 0x01 ]"}));
+        QCOMPARE(b.panel.logRows().mid(0, 2),
+                 (QStringList{"I2C Write, Addr 0x11 => [ 0x40 0x08 ]",
+                              "I2C Write, Addr 0x11 => [ 0x0f 0x01 ]"}));
         QCOMPARE(cell(table, 0x40, RegisterView::FIELDS), QString("enable on; status: none"));
         QCOMPARE(view->writeRegister(0x0F, 0x01), QString()); // forced as it is
         QCOMPARE(busWrites(*b.bridge).last(), QString("11: 0f 01"));
@@ -381,7 +380,7 @@ private Q_SLOTS:
                                   "0xff, or 0 to 255."}));
         }
         QVERIFY(b.bridge->reports().empty());
-        QVERIFY(logRows(w).isEmpty());
+        QVERIFY(b.panel.logRows().isEmpty());
 
         // Powered off: no reads or writes from the view.
         b.pressPower();
@@ -496,7 +495,7 @@ private Q_SLOTS:
 
         // Off for ten seconds, then on: a gap, the same time axis.
         b.pressPower();
-        b.now = b.now.addSecs(10);
+        b.clock().advance(10000);
         b.pressPower();
         b.tick(4);
         span->setCurrentIndex(3);
@@ -505,7 +504,8 @@ private Q_SLOTS:
         QCOMPARE(lines[0].size(), 305);
         QCOMPARE(lines[0].last().x(), 76.25);
         QCOMPARE(lines[1].size(), 4);
-        QCOMPARE(lines[1].first().x(), 86.75); // 10 s off, 0.25 s power-up, one tick
+        // 10 s off, the power-up and settling waits (0.25 s each), one tick.
+        QCOMPARE(lines[1].first().x(), 87.0);
         QCOMPARE(b.menus->history().periodStarts(), (std::vector<size_t>{0, 305}));
     }
 
@@ -514,7 +514,7 @@ private Q_SLOTS:
         TelemetryPlot *plot = b.menus->plot();
         b.action("actionTelemetryPlot")->trigger();
         b.pressPower();
-        widget<QCheckBox>(b.window.get(), "vr2enable")->setChecked(true);
+        widget<QCheckBox>(b.window, "vr2enable")->setChecked(true);
         b.tick(300);
         widget<QComboBox>(plot, "span")->setCurrentIndex(0); // 15 s to 75 s
         QTemporaryDir dir;
@@ -524,8 +524,8 @@ private Q_SLOTS:
         const QStringList lines = QString::fromUtf8(readFile(csv)).split('\n');
         QCOMPARE(lines.first(), QString("time,vin_v,temperature_c,vr1_v,vr2_v"));
         QCOMPARE(lines.size(), 1 + 241 + 1); // header, 15 s to 75 s inclusive, last newline
-        QCOMPARE(lines[1], QString("2026-03-02T09:30:15.250Z,1.801,28.64,0.0000,0.7505"));
-        QCOMPARE(lines[241], QString("2026-03-02T09:31:15.250Z,1.801,28.64,0.0000,0.7505"));
+        QCOMPARE(lines[1], QString("2026-03-02T09:30:15.500Z,1.801,28.64,0.0000,0.7505"));
+        QCOMPARE(lines[241], QString("2026-03-02T09:31:15.500Z,1.801,28.64,0.0000,0.7505"));
         QCOMPARE(lines.last(), QString());
 
         const QString png = dir.filePath("shown.png");

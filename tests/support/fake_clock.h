@@ -29,6 +29,9 @@ public:
     }
 
     QDateTime now() const { return state->now; }
+    // Time moved as a test needs it: on, or back to replay a moment.
+    void advance(long ms) { state->now = state->now.addMSecs(ms); }
+    void set(const QDateTime &time) { state->now = time; }
     // The waits asked for so far, in milliseconds, in order.
     std::vector<long> waits() const { return state->waits; }
     void clearWaits() { state->waits.clear(); }
