@@ -960,8 +960,6 @@ private Q_SLOTS:
                      // --csv given to the command outweighs --json given to them all.
                      "time,vin_v,temperature_c,vr1_v,vr2_v\n"
                      "2024-05-01T12:00:00.350Z,1.801,28.64,0.8981,0.0000\n");
-        QCOMPARE(jsonLines(r.out.section("time,", 0, 0)).join('\n') + '\n',
-                 r.out.section("time,", 0, 0));
 
         // --json on one command only; a failing flag, the worst of them all.
         SimulatedChip &chip = simulation()->chip();
@@ -1162,16 +1160,12 @@ private Q_SLOTS:
                                "and PVIN on?)\n";
         row("power-on", "unplug", "qm44xx-ctl: Error during USB read: 19\n" + gone);
         row("power-on", "stall", read110);
-        row("power-on", "silent",
-            "qm44xx-ctl: IVR not powered: no known chip answered after EN "
-            "went high (is PVIN on?)\n");
         row("polling", "unplug", write19);
         row("polling", "stall", read110);
         row("polling", "short",
             "qm44xx-ctl: Error during USB read: 5\nqm44xx-ctl: (Input/output error)\n");
         row("polling", "empty", read110);
         row("polling", "silent", "qm44xx-ctl: " + silent);
-        row("status", "silent", "qm44xx-ctl: line 2: " + silent);
         row("commit", "unplug", "qm44xx-ctl: line 2: Error during USB write: 19\n" + gone);
         // Writes need no answer: the stall shows at the next read.
         row("commit", "stall", "qm44xx-ctl: line 3: Error during USB read: 110\n" + timedOut);
@@ -1198,12 +1192,8 @@ private Q_SLOTS:
         if (stage == "power-on") {
             args = {"power", "on"};
             since.start();
-            if (fault == "unplug")
-                bridge.unplugAfterReports(2); // EN, then the first probe's report
-            else if (fault == "stall")
-                bridge.stallAfterReports(2);
-            else
-                bridge.setChipSilent(true);
+            // EN, then the first probe's report gets through.
+            fault == "unplug" ? bridge.unplugAfterReports(2) : bridge.stallAfterReports(2);
         } else if (stage == "polling") {
             args = {"power on; telemetry --count 0 --interval 50"};
             afterSleep = [&] {
@@ -1215,8 +1205,6 @@ private Q_SLOTS:
         QStringList lines = {"power on", "power off"};
         if (stage == "commit")
             lines = QStringList{"power on", "set vout 1 0.9", "status"};
-        if (stage == "status")
-            lines = QStringList{"power on", "status"};
         const Result r = typed(args, lines, [&](int line) {
             if (line == 1)
                 inject();
