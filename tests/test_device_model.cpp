@@ -1,13 +1,11 @@
 // The regulator's device model against a recording bus: access rules, the cache
 // and its dirty flags, the exact transfers of commit and refresh, field
-// encodings, telemetry and status decoding, identification. Then the rules
-// shared by every front end: pages, target encoding and its text, the current
-// limit, and the settings read from and applied to a device.
+// encodings, telemetry and status decoding, identification; and the bounds of
+// the regulator layer that every front end shares (its pages, codes, texts,
+// current limits and settings files show in the front ends' own tests).
 #include "device/chip_table.h"
 #include "device/ivr_device.h"
-#include "device/rate_labels.h"
 #include "device/regulator.h"
-#include "device/settings.h"
 #include "device/text.h"
 #include "test_support.h"
 
@@ -305,24 +303,14 @@ private Q_SLOTS:
         QVERIFY(kept.chip_name.empty());
     }
 
-    // A rate is its label or its code.
-    void rateCodes() {
-        QCOMPARE(rateCodeFromText(dvs_rate_labels, "3.9"), 3);
-        QCOMPARE(rateCodeFromText(dvs_rate_labels, "15744"), 15);
-        QCOMPARE(rateCodeFromText(dvs_rate_labels, "12"), 12);
-        QCOMPARE(rateCodeFromText(dvs_rate_labels, "16"), -1);
-        QCOMPARE(rateCodeFromText(dvs_rate_labels, "3.8"), -1);
-        QCOMPARE(rateCodeFromText(dvs_rate_labels, ""), -1);
-    }
-    // The regulator layer's bounds. (Its pages, panels, codes, texts and current
-    // limits show in the bytes and texts of every front end's tests.)
+    // Targets in range and clamped; every code's voltage, as a file holds it,
+    // gives that code back.
     void targetBoundsAndTheFilesVolts() {
         QVERIFY(!regulator::targetInRange(0.4999) && !regulator::targetInRange(1.2021));
         QVERIFY(regulator::targetInRange(0.5) && regulator::targetInRange(1.202));
         QCOMPARE(regulator::clampTarget(0.1), 0.5);
         QCOMPARE(regulator::clampTarget(2.0), 1.202);
-        // Every code's voltage as a file holds it (4 decimals) gives that code
-        // back; the window's truncation takes the step below for the same text.
+        // Four decimals; the window's truncation takes the step below instead.
         for (int code = regulator::DAC_CODE_MIN; code <= regulator::DAC_CODE_MAX; ++code) {
             double volts = 0;
             QVERIFY(text::parseDecimal(text::fixed(regulator::voltsFromDacCode(code), 4), volts));
@@ -330,44 +318,6 @@ private Q_SLOTS:
         }
         QCOMPARE(regulator::shownVout(0.2999), 0.0);
         QCOMPARE(regulator::shownVout(0.3), 0.3);
-    }
-
-    // Settings read from one chip's cache and applied to another's send the same
-    // registers in one commit, with the current limit that goes with the rate.
-    void settingsRoundTrip() {
-        RecordingBus bus;
-        IvrDevice device(&bus, 0x25, 2);
-        device.chip_name = "QM4422";
-        device.register_cache[0x40] = 0x08;
-        device.register_cache[0x41] = 0x9A;
-        device.register_cache[0x42] = 0x07;
-        device.register_cache[0x43] = 0x03;
-        device.register_cache[0xC1] = 0x76;
-        device.register_cache[0xC2] = 0x13;
-        device.register_cache[0x81] = 0x55; // page 2 is not populated on QM4422
-        const ChipSettings settings = settingsFromCache(device);
-        QCOMPARE(settings.chip, std::string("QM4422"));
-        QCOMPARE(int(settings.regulators.size()), 2);
-        QVERIFY(settings.regulators[0] == (RegulatorSettings{true, 0x9A, 3, 7}));
-        QVERIFY(settings.regulators[1] == (RegulatorSettings{false, 0x76, 0, 3}));
-        QCOMPARE(unsavableReason(settings), std::string());
-
-        IvrDevice other(&bus, 0x25, 2);
-        other.chip_name = "QM4422";
-        QCOMPARE(mismatchReason(settings, other), std::string());
-        const std::vector<uint8_t> touched = applySettings(other, settings);
-        QCOMPARE(touched, (std::vector<uint8_t>{0x40, 0x41, 0x42, 0x43, 0xC0, 0xC1, 0xC2, 0xC3}));
-        other.commit();
-        QCOMPARE(bus.log, QStringList({"W 25: 40 08 9a 57 03", "W 25: c1 76 13", "W 25: 0f 01"}));
-
-        other.chip_name = "QM4423";
-        QCOMPARE(mismatchReason(settings, other),
-                 std::string("the file is for QM4422, the chip is QM4423"));
-        ChipSettings fresh = settings;
-        fresh.regulators[1].dacCode = 0;
-        QCOMPARE(unsavableReason(fresh),
-                 std::string("the target of VR2 (DAC code 0, 0.2667 V) is outside 0.5 to 1.202 V "
-                             "and cannot be saved"));
     }
 };
 
