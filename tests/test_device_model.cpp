@@ -89,59 +89,6 @@ private Q_SLOTS:
         QVERIFY(!dev.has_pending_changes());
     }
 
-    // Regression (found by fuzz_device_operations): a field write to the
-    // write-only update trigger left a dirty flag that no commit ever cleared.
-    void aWriteOnlyRegisterIsNeverPending() {
-        RecordingBus bus;
-        IvrDevice dev(&bus, 0x11, 3);
-        dev.write_field({0x0F, 0xFF}, 0x01);
-        QCOMPARE(dev.register_cache[0x0F], uint8_t(0x01));
-        QVERIFY(!dev.has_pending_changes());
-        dev.commit();
-        QVERIFY(bus.log.isEmpty());
-
-        dev.set_dvs_code(3, 5);
-        QVERIFY(dev.has_pending_changes());
-        dev.commit();
-        QCOMPARE(bus.log, (QStringList{"W 11: c3 05", "W 11: 0f 01"}));
-        QVERIFY(!dev.has_pending_changes());
-    }
-
-    // Regression (found by fuzz_device_operations): a refresh cut short by a link
-    // failure had already zeroed the cache and dropped every pending change, so
-    // the next field change committed bytes built on zeros.
-    void aFailedRefreshChangesNothing() {
-        RecordingBus bus;
-        IvrDevice dev(&bus, 0x11, 1);
-        bus.registers[{0x11, 0x40}] = 0x0B;
-        bus.registers[{0x11, 0x41}] = 0x76;
-        bus.registers[{0x11, 0x42}] = 0x13;
-        bus.registers[{0x11, 0x43}] = 0x03;
-        dev.refresh();
-        dev.set_dac_code(1, 0x64);
-
-        bus.log.clear();
-        bus.readsBeforeFailure = 6; // the identity and 0x40, 0x41 read; 0x42 fails
-        QCOMPARE(thrown([&] { dev.refresh(); }), QString("bus read failed"));
-        QCOMPARE(bus.log.size(), 7);
-        QCOMPARE(dev.register_cache[0x40], uint8_t(0x08));
-        QCOMPARE(dev.register_cache[0x41], uint8_t(0x64));
-        QCOMPARE(dev.register_cache[0x42], uint8_t(0x13));
-
-        // The next change builds on the chip's bytes, and the pending one goes too.
-        bus.readsBeforeFailure = -1;
-        bus.log.clear();
-        dev.set_ss_code(1, 4);
-        dev.commit();
-        QCOMPARE(bus.log, (QStringList{"W 11: 41 64 14", "W 11: 0f 01"}));
-
-        // A refresh that completes drops the pending change for the chip's bytes.
-        dev.set_dac_code(1, 0x50);
-        dev.refresh();
-        QCOMPARE(dev.register_cache[0x41], uint8_t(0x76));
-        QVERIFY(!dev.has_pending_changes());
-    }
-
     void pageControlCacheKeepsOnlyTheEnableBit() {
         RecordingBus bus;
         IvrDevice dev(&bus, 0x11, 3);
