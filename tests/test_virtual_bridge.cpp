@@ -225,7 +225,6 @@ private Q_SLOTS:
         // The chip's ID (QM4434: 0x34) comes back as 64 bytes without report ID.
         kernel.sendOutput(READ_CHIP_ID);
         QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
-        QVERIFY(kernel.bridge->simulated().en());
         kernel.sendOutput(READ_CHIP_ID_64);
         QCOMPARE(kernel.next(), QString("input 64: f3 01 34"));
         // Reports of other types are not the bridge's.
@@ -235,7 +234,6 @@ private Q_SLOTS:
         QCOMPARE(kernel.next(), QString("destroy"));
         QVERIFY(kernel.finished());
         QCOMPARE(int(kernel.end), int(VirtualBridge::End::Stopped));
-        QCOMPARE(kernel.bridge->reportCount(), 3L);
         QCOMPARE(QString::fromStdString(kernel.log.str()),
                  QString("qm44xx-virtual-bridge: started by the kernel\n"
                          "qm44xx-virtual-bridge: QM4434 plugged in\n"
