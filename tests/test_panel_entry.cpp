@@ -5,6 +5,7 @@
 // the user.
 #include "app/mainwindow.h"
 #include "app/run_panel.h"
+#include "link/link_errors.h"
 #include "stdout_capture.h"
 #include "tests/support/fake_clock.h"
 #include "widgets/status_indicator.h"
@@ -143,7 +144,7 @@ private Q_SLOTS:
 
     void withoutABoardOnlyTheBoxIsShown() {
         watch();
-        const QString said = QString::fromStdString(captureStderr([] { QCOMPARE(run({}), 0); }));
+        QString said = QString::fromStdString(captureStderr([] { QCOMPARE(run({}), 0); }));
         collect();
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QString("QM44xxC-EVAL"));
@@ -156,11 +157,20 @@ private Q_SLOTS:
 
         startSimulation("QM4434").refuseOpen(EACCES);
         watch();
-        QCOMPARE(run({}), 0);
+        said = QString::fromStdString(captureStderr([] { QCOMPARE(run({}), 0); }));
         collect();
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text,
                  QString("Unable to connect: Error opening motherboard USB connection: 13."));
+        // Standard error adds what 13 means and how a user gets the node.
+        const QStringList lines = said.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.mid(lines.size() - 2),
+                 QStringList({"qm44xx-panel: Unable to connect: Error opening motherboard USB "
+                              "connection: 13.",
+                              "qm44xx-panel: " + QString::fromStdString(linkErrorHint(
+                                                     "Error opening motherboard USB connection: "
+                                                     "13"))}));
+        QVERIFY(lines.last().contains("70-qm44xx-bridge.rules"));
     }
 
     void badOptionsAndNoDisplay() {
