@@ -42,15 +42,10 @@ std::string statusOptions(const std::vector<std::string> &args, Command &command
 std::string telemetryOptions(const std::vector<std::string> &args, Command &command) {
     TelemetryOptions &options = command.telemetry;
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string option = args[i];
-        std::string value;
-        bool hasValue = false;
-        const size_t equals = option.find('=');
-        if (option.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option = option.substr(0, equals);
-            hasValue = true;
-        }
+        const text::OptionWord word = text::splitOption(args[i]);
+        const std::string &option = word.name;
+        std::string value = word.value;
+        const bool hasValue = word.hasValue;
         if (option == "--csv" && !hasValue) {
             options.csv = true;
             continue;
@@ -81,7 +76,7 @@ std::string telemetryOptions(const std::vector<std::string> &args, Command &comm
             value = args[++i];
         }
         long parsed = 0;
-        if (!parseCount(value, parsed) || parsed < minimum || parsed > maximum)
+        if (!text::parseCount(value, parsed) || parsed < minimum || parsed > maximum)
             return option + ": " + what + ", got " + text::quoted(value);
         *target = parsed;
     }
