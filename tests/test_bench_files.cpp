@@ -12,8 +12,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSettings>
 #include <QSlider>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -64,10 +66,14 @@ QByteArray pageRegisters(SimulatedBridge &bridge) {
     return bytes;
 }
 
+// The folder the last file dialog opened in.
+QString dialogFolder;
+
 // Answers a file dialog with this path.
 ModalWatcher choosing(const QString &path) {
     return ModalWatcher([path](QWidget *modal) {
         if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            dialogFolder = dialog->directory().absolutePath();
             widget<QLineEdit>(dialog, "fileNameEdit")->setText(path);
             QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
         } else {
@@ -93,10 +99,13 @@ QString cell(QTableWidget *table, int address, int column) {
 
 class BenchFilesTest : public QObject {
     Q_OBJECT
+    QTemporaryDir settingsDir;
 
 private Q_SLOTS:
     void initTestCase() {
         hermeticHidBus();
+        QVERIFY(settingsDir.isValid()); // the folders remembered here, not in the user's file
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
         std::signal(SIGXFSZ, SIG_IGN); // a file over its size limit fails the write instead
     }
 
@@ -331,6 +340,13 @@ private Q_SLOTS:
             QCOMPARE(watcher.seen[1].title, QString("Load settings"));
             QCOMPARE(watcher.seen[1].text, path + ": line 4: unknown key 'volts'");
         }
+        // The next settings dialog opens in the folder of the last file chosen.
+        dialogFolder.clear();
+        {
+            ModalWatcher watcher = choosing(path);
+            b.action("actionLoadSettings")->trigger();
+        }
+        QCOMPARE(dialogFolder, QFileInfo(dir.path()).absoluteFilePath());
         QVERIFY(b.bridge->reports().empty()); // not even a read
         QCOMPARE(widget<QLineEdit>(&w, "lineEdit_5")->text(), QString("typed"));
     }

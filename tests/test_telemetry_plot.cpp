@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLCDNumber>
+#include <QSettings>
 #include <QSlider>
 #include <QTemporaryDir>
 
@@ -30,9 +31,14 @@ QStringList readLines(const QString &path) {
 
 class TelemetryPlotTest : public QObject {
     Q_OBJECT
+    QTemporaryDir settingsDir;
 
 private Q_SLOTS:
-    void initTestCase() { hermeticHidBus(); }
+    void initTestCase() {
+        hermeticHidBus();
+        QVERIFY(settingsDir.isValid()); // the span remembered here, not in the user's file
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    }
 
     void seriesFollowTheTicksWithoutTraffic() {
         BenchWindow b("QM4422");
@@ -114,6 +120,10 @@ private Q_SLOTS:
         span->setCurrentIndex(3);
         QCOMPARE(plot->shownInterval(), qMakePair(0.0, 75.0));
         span->setCurrentIndex(0);
+        // The next plot window starts with the span chosen last.
+        const TelemetryHistory none;
+        TelemetryPlot next(none);
+        QCOMPARE(widget<QComboBox>(&next, "span")->currentText(), QString("1 min"));
 
         // Paused, the view stands while the samples keep coming.
         QPushButton *pause = widget<QPushButton>(plot, "pause");
