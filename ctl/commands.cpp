@@ -127,9 +127,8 @@ std::string rateSetting(const RateLabels &labels, const std::vector<std::string>
         return error;
     command.code = rateCodeFromText(labels, value);
     if (command.code < 0)
-        return "RATE must be a rate in mV/us (0.5, 1.0, 2.0, 3.9, 7.8, 15.4, 30.8, 61.5, 123, "
-               "246, 492, 984, 1968, 3936, 7872, 15744) or a code from 0 to 15, got " +
-               text::quoted(value);
+        return "RATE must be a rate in mV/us (" + joinedRateLabels(0, 15, ", ") +
+               ") or a code from 0 to 15, got " + text::quoted(value);
     return std::string();
 }
 
@@ -267,8 +266,8 @@ const std::vector<CommandEntry> &commandTable() {
          "VR RATE",
          V::Taken,
          false,
-         {"DVS rate: 0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246 492",
-          "984 1968 3936 7872 15744 (mV/us), or its code 0 to 15"},
+         {"DVS rate: " + joinedRateLabels(0, 10, " "),
+          joinedRateLabels(11, 15, " ") + " (mV/us), or its code 0 to 15"},
          dvsSetting,
          &Session::setDvs},
         {{"set", "ss"},
