@@ -1,5 +1,6 @@
 #include "app/bench_menus.h"
 
+#include "app/file_choice.h"
 #include "app/mainwindow.h"
 #include "app/register_view.h"
 #include "app/settings_actions.h"
@@ -143,13 +144,9 @@ QString BenchMenus::startRecording(const QString &path) {
 }
 
 void BenchMenus::askRecord() {
-    const QString path = QFileDialog::getSaveFileName(window, RECORD_TITLE, QString(),
-                                                      tr("CSV files (*.csv);;All files (*)"));
-    if (path.isEmpty())
-        return;
-    const QString problem = startRecording(path);
-    if (!problem.isEmpty())
-        QMessageBox::warning(window, RECORD_TITLE, problem);
+    chooseFile(window, FileChoice::Save, RECORD_TITLE, tr("CSV files (*.csv);;All files (*)"),
+               QStringLiteral("recording"),
+               [this](const QString &path) { return startRecording(path); });
 }
 
 void BenchMenus::recordingFailed(const QString &reason) {

@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/panel_application.h"
 #include "app/panel_options.h"
+#include "link/link_errors.h"
 #include "sim/simulation.h"
 
 #include <QEvent>
@@ -55,6 +56,11 @@ void showFailure(const QString &text) {
     const QString message = QStringLiteral("Unable to connect: %1.").arg(text);
     // Also for a terminal or a log: the box may be closed unread, or never seen.
     std::fprintf(stderr, "qm44xx-panel: %s\n", message.toLocal8Bit().constData());
+    // What an error number means, and for a node only root may open, the rule
+    // that gives it to the user: the box keeps the link's own text.
+    const std::string hint = linkErrorHint(text.toStdString());
+    if (!hint.empty())
+        std::fprintf(stderr, "qm44xx-panel: %s\n", hint.c_str());
     std::fflush(stderr);
     QMessageBox::critical(nullptr, QStringLiteral("QM44xxC-EVAL"), message, QMessageBox::Ok,
                           QMessageBox::NoButton);

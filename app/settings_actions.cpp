@@ -1,5 +1,6 @@
 #include "app/settings_actions.h"
 
+#include "app/file_choice.h"
 #include "app/mainwindow.h"
 #include "device/config_file.h"
 #include "device/ivr_device.h"
@@ -79,21 +80,11 @@ QString SettingsActions::load(const QString &path) {
 }
 
 void SettingsActions::askSave() {
-    const QString path =
-        QFileDialog::getSaveFileName(window, tr("Save settings"), QString(), tr(FILTER));
-    if (path.isEmpty())
-        return;
-    const QString problem = save(path);
-    if (!problem.isEmpty())
-        QMessageBox::warning(window, tr("Save settings"), problem);
+    chooseFile(window, FileChoice::Save, tr("Save settings"), tr(FILTER),
+               QStringLiteral("settings"), [this](const QString &path) { return save(path); });
 }
 
 void SettingsActions::askLoad() {
-    const QString path =
-        QFileDialog::getOpenFileName(window, tr("Load settings"), QString(), tr(FILTER));
-    if (path.isEmpty())
-        return;
-    const QString problem = load(path);
-    if (!problem.isEmpty())
-        QMessageBox::warning(window, tr("Load settings"), problem);
+    chooseFile(window, FileChoice::Open, tr("Load settings"), tr(FILTER),
+               QStringLiteral("settings"), [this](const QString &path) { return load(path); });
 }

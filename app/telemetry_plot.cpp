@@ -1,5 +1,6 @@
 #include "app/telemetry_plot.h"
 
+#include "app/file_choice.h"
 #include "app/telemetry_history.h"
 #include "device/regulator.h"
 #include "device/telemetry_format.h"
@@ -14,6 +15,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSettings>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -117,6 +119,10 @@ void setNiceScale(QwtPlot *plot, int axis, std::pair<double, double> range, doub
 
 } // namespace
 
+namespace {
+const QString SPAN_KEY = QStringLiteral("plot/span");
+} // namespace
+
 TelemetryPlot::TelemetryPlot(const TelemetryHistory &samples, QWidget *parent)
     : QWidget(parent, Qt::Window), history(samples) {
     setWindowTitle(TITLE);
@@ -125,7 +131,9 @@ TelemetryPlot::TelemetryPlot(const TelemetryHistory &samples, QWidget *parent)
     span = new QComboBox(this);
     span->setObjectName(QStringLiteral("span"));
     span->addItems({tr("1 min"), tr("10 min"), tr("1 h"), tr("All")});
-    span->setCurrentIndex(1);
+    // The span chosen last time, 10 min at first.
+    const int remembered = QSettings().value(SPAN_KEY, 1).toInt();
+    span->setCurrentIndex(remembered >= 0 && remembered < span->count() ? remembered : 1);
     pause = new QPushButton(tr("Pause"), this);
     pause->setObjectName(QStringLiteral("pause"));
     pause->setCheckable(true);
@@ -175,8 +183,10 @@ TelemetryPlot::TelemetryPlot(const TelemetryHistory &samples, QWidget *parent)
     layout->addWidget(plotWidget, 1);
     resize(900, 520);
 
-    connect(span, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-            &TelemetryPlot::refresh);
+    connect(span, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
+        QSettings().setValue(SPAN_KEY, index);
+        refresh();
+    });
     connect(pause, &QPushButton::toggled, this, [this](bool paused) {
         if (paused)
             frozenEnd = history.size() ? history.seconds(history.size() - 1) : 0.0;
@@ -289,21 +299,11 @@ QString TelemetryPlot::exportCsv(const QString &path) const {
 }
 
 void TelemetryPlot::askExportPng() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Export PNG"), QString(), tr("PNG images (*.png)"));
-    if (path.isEmpty())
-        return;
-    const QString problem = exportPng(path);
-    if (!problem.isEmpty())
-        QMessageBox::warning(this, tr("Export PNG"), problem);
+    chooseFile(this, FileChoice::Save, tr("Export PNG"), tr("PNG images (*.png)"),
+               QStringLiteral("export"), [this](const QString &path) { return exportPng(path); });
 }
 
 void TelemetryPlot::askExportCsv() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Export CSV"), QString(), tr("CSV files (*.csv)"));
-    if (path.isEmpty())
-        return;
-    const QString problem = exportCsv(path);
-    if (!problem.isEmpty())
-        QMessageBox::warning(this, tr("Export CSV"), problem);
+    chooseFile(this, FileChoice::Save, tr("Export CSV"), tr("CSV files (*.csv)"),
+               QStringLiteral("export"), [this](const QString &path) { return exportCsv(path); });
 }

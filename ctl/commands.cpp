@@ -42,15 +42,10 @@ std::string statusOptions(const std::vector<std::string> &args, Command &command
 std::string telemetryOptions(const std::vector<std::string> &args, Command &command) {
     TelemetryOptions &options = command.telemetry;
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string option = args[i];
-        std::string value;
-        bool hasValue = false;
-        const size_t equals = option.find('=');
-        if (option.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option = option.substr(0, equals);
-            hasValue = true;
-        }
+        const text::OptionWord word = text::splitOption(args[i]);
+        const std::string &option = word.name;
+        std::string value = word.value;
+        const bool hasValue = word.hasValue;
         if (option == "--csv" && !hasValue) {
             options.csv = true;
             continue;
@@ -81,7 +76,7 @@ std::string telemetryOptions(const std::vector<std::string> &args, Command &comm
             value = args[++i];
         }
         long parsed = 0;
-        if (!parseCount(value, parsed) || parsed < minimum || parsed > maximum)
+        if (!text::parseCount(value, parsed) || parsed < minimum || parsed > maximum)
             return option + ": " + what + ", got " + text::quoted(value);
         *target = parsed;
     }
@@ -132,9 +127,8 @@ std::string rateSetting(const RateLabels &labels, const std::vector<std::string>
         return error;
     command.code = rateCodeFromText(labels, value);
     if (command.code < 0)
-        return "RATE must be a rate in mV/us (0.5, 1.0, 2.0, 3.9, 7.8, 15.4, 30.8, 61.5, 123, "
-               "246, 492, 984, 1968, 3936, 7872, 15744) or a code from 0 to 15, got " +
-               text::quoted(value);
+        return "RATE must be a rate in mV/us (" + joinedRateLabels(0, 15, ", ") +
+               ") or a code from 0 to 15, got " + text::quoted(value);
     return std::string();
 }
 
@@ -272,8 +266,8 @@ const std::vector<CommandEntry> &commandTable() {
          "VR RATE",
          V::Taken,
          false,
-         {"DVS rate: 0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246 492",
-          "984 1968 3936 7872 15744 (mV/us), or its code 0 to 15"},
+         {"DVS rate: " + joinedRateLabels(0, 10, " "),
+          joinedRateLabels(11, 15, " ") + " (mV/us), or its code 0 to 15"},
          dvsSetting,
          &Session::setDvs},
         {{"set", "ss"},

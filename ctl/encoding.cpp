@@ -16,13 +16,6 @@ bool allDigits(const std::string &text, int base) {
 }
 } // namespace
 
-bool parseCount(const std::string &text, long &value) {
-    if (!allDigits(text, 10) || text.size() > 9)
-        return false;
-    value = std::stol(text);
-    return true;
-}
-
 bool parseByte(const std::string &text, int &value) {
     int base = 10;
     std::string digits = text;

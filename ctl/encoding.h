@@ -7,8 +7,6 @@
 
 namespace ctl {
 
-// A non-negative decimal integer of at most 9 digits.
-bool parseCount(const std::string &text, long &value);
 // A byte, i2c-tools style: hexadecimal with 0x or 0X ("0x13") or decimal ("19").
 bool parseByte(const std::string &text, int &value);
 // A regulator: "1" to "3", "VR1" to "VR3" or "vr1" to "vr3".

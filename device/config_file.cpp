@@ -193,8 +193,9 @@ std::string formatConfig(const ChipSettings &config, const std::string &writer) 
     std::string text = "# QM44xxC regulator settings, written by " + writer +
                        "\n"
                        "# enable: on or off; vout: output target in volts, 0.5 to 1.202\n"
-                       "# dvs, ss: rate in mV/us (0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246\n"
-                       "#          492 984 1968 3936 7872 15744) or its code 0 to 15\n";
+                       "# dvs, ss: rate in mV/us (" +
+                       joinedRateLabels(0, 9, " ") + "\n#          " +
+                       joinedRateLabels(10, 15, " ") + ") or its code 0 to 15\n";
     text += "chip = " + config.chip + "\n";
     for (size_t i = 0; i < config.regulators.size(); ++i) {
         const RegulatorSettings &vr = config.regulators[i];

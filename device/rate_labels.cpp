@@ -9,6 +9,13 @@ const RateLabels rate_labels = {"0.5", "1.0", "2.0", "3.9", "7.8",  "15.4", "30.
 const RateLabels dvs_rate_labels = rate_labels;
 const RateLabels ss_rate_labels = rate_labels;
 
+std::string joinedRateLabels(int first, int last, const std::string &separator) {
+    std::string text;
+    for (int code = first; code <= last && code < 16; ++code)
+        text += (code == first ? "" : separator) + rate_labels[size_t(code)];
+    return text;
+}
+
 int rateCodeFromText(const RateLabels &labels, const std::string &text) {
     for (int code = 0; code < 16; ++code) {
         if (labels[code] == text)

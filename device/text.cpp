@@ -30,6 +30,31 @@ bool parseOnOff(const std::string &text, bool &on) {
     return false;
 }
 
+bool parseCount(const std::string &text, long &value) {
+    if (text.empty() || text.size() > 9)
+        return false;
+    long parsed = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        parsed = parsed * 10 + (c - '0');
+    }
+    value = parsed;
+    return true;
+}
+
+OptionWord splitOption(const std::string &word) {
+    OptionWord split;
+    split.name = word;
+    const size_t equals = word.find('=');
+    if (word.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+        split.name = word.substr(0, equals);
+        split.value = word.substr(equals + 1);
+        split.hasValue = true;
+    }
+    return split;
+}
+
 std::string fixed(double value, int decimals) {
     char buffer[64];
     const auto result =

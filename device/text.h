@@ -11,6 +11,17 @@ namespace text {
 bool parseDecimal(const std::string &text, double &value);
 // "on" or "1" is true, "off" or "0" is false.
 bool parseOnOff(const std::string &text, bool &on);
+// A non-negative decimal integer of at most 9 digits.
+bool parseCount(const std::string &text, long &value);
+
+// A command-line word: "--name=value" gives the name and the value; any other
+// word ("--name", "-v", "value") is a name alone.
+struct OptionWord {
+    std::string name;
+    std::string value;
+    bool hasValue = false;
+};
+OptionWord splitOption(const std::string &word);
 
 // A double in fixed notation with this many decimals, independent of the
 // locale; never "-0.000".

@@ -140,8 +140,10 @@ private:
                 synced = false; // the cache takes whatever the bus returns
             device.refresh();
             if (answering()) {
-                synced = true;
                 checkMirrors("refresh");
+                // Runs of a failed commit may wait in the chip for the next
+                // update trigger, which puts them in effect behind the cache.
+                synced = !staleWrites;
             }
             break;
         case 8:
@@ -280,7 +282,14 @@ private:
         pendingAtCommit = pending;
         if (!answering() && !pending.empty())
             synced = false; // the writes may go to no chip
+        const bool hadStaleWrites = staleWrites;
+        staleWrites = staleWrites || !pending.empty(); // until the trigger has gone out
         device.commit();
+        if (!pending.empty()) {
+            staleWrites = false;
+            if (hadStaleWrites)
+                synced = false; // the trigger put earlier runs in effect as well
+        }
         FUZZ_CHECK(!device.has_pending_changes(), "dirty after a successful commit");
         FUZZ_CHECK(dirtySet(device).empty(), "a dirty flag is set after a successful commit");
         if (synced) {
@@ -348,7 +357,10 @@ private:
     MotherBoard board;
     IvrDevice &device;
     SimulatedChip &chip;
-    bool synced = false;   // the cache mirrors the chip's page registers
+    bool synced = false; // the cache mirrors the chip's page registers
+    // A commit failed after some of its runs may have reached the chip: they
+    // wait there for the next update trigger.
+    bool staleWrites = false;
     bool silent = false;   // the chip was told to stop answering
     bool replaced = false; // an answer was replaced: the cache may hold anything
     std::map<uint8_t, uint8_t> pendingAtCommit;

@@ -180,9 +180,8 @@ int rateCode(const Parameter &p, const RateLabels &labels) {
     const int code = rateCodeFromText(labels, p.text);
     if (code < 0)
         raise(scpi::ILLEGAL_PARAMETER_VALUE,
-              "the rate must be one of 0.5 1.0 2.0 3.9 7.8 15.4 30.8 61.5 123 246 492 984 1968 "
-              "3936 7872 15744 (mV/us) or a code 0 to 15, got " +
-                  text::quoted(p.text));
+              "the rate must be one of " + joinedRateLabels(0, 15, " ") +
+                  " (mV/us) or a code 0 to 15, got " + text::quoted(p.text));
     return code;
 }
 

@@ -1,6 +1,7 @@
 #include "server/server.h"
 
 #include "device/chip_table.h"
+#include "device/text.h"
 #include "sim/simulation.h"
 
 #include <algorithm>
@@ -13,15 +14,8 @@ namespace server {
 
 namespace {
 bool parseNumber(const std::string &text, long low, long high, long &value) {
-    if (text.empty() || text.size() > 9)
-        return false;
     long n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + (c - '0');
-    }
-    if (n < low || n > high)
+    if (!text::parseCount(text, n) || n < low || n > high)
         return false;
     value = n;
     return true;
@@ -51,15 +45,10 @@ bool parseOptions(const std::vector<std::string> &arguments, Options &options, s
             continue;
         }
         // --name VALUE or --name=VALUE
-        std::string name = argument;
-        std::string value;
-        bool hasValue = false;
-        const size_t equals = argument.find('=');
-        if (argument.rfind("--", 0) == 0 && equals != std::string::npos) {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
-            hasValue = true;
-        }
+        const text::OptionWord word = text::splitOption(argument);
+        const std::string &name = word.name;
+        std::string value = word.value;
+        const bool hasValue = word.hasValue;
         static const std::vector<std::string> valued = {
             "--device",   "--listen",      "--port",        "--metrics",
             "--interval", "--max-clients", "--idle-timeout"};

@@ -16,9 +16,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLCDNumber>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSettings>
 #include <QSlider>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -52,10 +54,14 @@ ToolResult tool(BenchWindow &b, const QStringList &args) {
     return {code, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
 }
 
+// The folder the last file dialog opened in.
+QString dialogFolder;
+
 // Answers a file dialog with this path.
 ModalWatcher choosing(const QString &path) {
     return ModalWatcher([path](QWidget *modal) {
         if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            dialogFolder = dialog->directory().absolutePath();
             widget<QLineEdit>(dialog, "fileNameEdit")->setText(path);
             QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
         } else {
@@ -81,10 +87,14 @@ QString cell(QTableWidget *table, int address, int column) {
 
 class BenchFilesTest : public QObject {
     Q_OBJECT
+    QTemporaryDir settingsDir;
 
 private Q_SLOTS:
     void initTestCase() {
         hermeticHidBus();
+        // The folders and the plot's span remembered here, not in the user's file.
+        QVERIFY(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
         std::signal(SIGXFSZ, SIG_IGN); // a file over its size limit fails the write instead
     }
 
@@ -297,6 +307,13 @@ private Q_SLOTS:
                      (QStringList{"Load settings",
                                   "Load settings: " + path + ": line 4: unknown key 'volts'"}));
         }
+        // The next settings dialog opens in the folder of the last file chosen.
+        dialogFolder.clear();
+        {
+            ModalWatcher watcher = choosing(path);
+            b.action("actionLoadSettings")->trigger();
+        }
+        QCOMPARE(dialogFolder, QFileInfo(dir.path()).absoluteFilePath());
         QVERIFY(b.bridge->reports().empty()); // not even a read
         QCOMPARE(widget<QLineEdit>(&w, "lineEdit_5")->text(), QString("typed"));
     }
@@ -478,6 +495,10 @@ private Q_SLOTS:
         span->setCurrentIndex(3);
         QCOMPARE(plot->shownInterval(), qMakePair(0.0, 75.0));
         span->setCurrentIndex(0);
+        // The next plot window starts with the span chosen last.
+        const TelemetryHistory none;
+        TelemetryPlot next(none);
+        QCOMPARE(widget<QComboBox>(&next, "span")->currentText(), QString("1 min"));
 
         // Paused, the view stands while the samples keep coming.
         QPushButton *pause = widget<QPushButton>(plot, "pause");

@@ -5,6 +5,7 @@
 // queued at the application's construction plays the user.
 #include "app/mainwindow.h"
 #include "app/run_panel.h"
+#include "link/link_errors.h"
 #include "stdout_capture.h"
 #include "tests/support/fake_clock.h"
 #include "widgets/status_indicator.h"
@@ -130,7 +131,7 @@ private Q_SLOTS:
 
     void withoutABoardOnlyTheBoxIsShown() {
         watch();
-        const QString err = QString::fromStdString(captureStderr([] { QCOMPARE(run({}), 0); }));
+        QString err = QString::fromStdString(captureStderr([] { QCOMPARE(run({}), 0); }));
         collect();
         QCOMPARE(said(boxes),
                  QStringList{"QM44xxC-EVAL: Unable to connect: Motherboard not found."});
@@ -139,6 +140,22 @@ private Q_SLOTS:
         QVERIFY2(
             err.split('\n').contains("qm44xx-panel: Unable to connect: Motherboard not found."),
             qPrintable(err));
+
+        startSimulation("QM4434").refuseOpen(EACCES);
+        watch();
+        err = QString::fromStdString(captureStderr([] { QCOMPARE(run({}), 0); }));
+        collect();
+        QCOMPARE(said(boxes), QStringList{"QM44xxC-EVAL: Unable to connect: Error opening "
+                                          "motherboard USB connection: 13."});
+        // Standard error adds what 13 means and how a user gets the node.
+        const QStringList lines = err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.mid(lines.size() - 2),
+                 QStringList({"qm44xx-panel: Unable to connect: Error opening motherboard USB "
+                              "connection: 13.",
+                              "qm44xx-panel: " + QString::fromStdString(linkErrorHint(
+                                                     "Error opening motherboard USB connection: "
+                                                     "13"))}));
+        QVERIFY(lines.last().contains("70-qm44xx-bridge.rules"));
     }
 
     // --help and --version answer on standard output, without a display and

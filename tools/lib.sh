@@ -2,15 +2,20 @@
 #
 #   qm_install PKG...          installs whichever of the Debian packages is missing
 #   qm_build DIR [CMAKE_ARG...] configures and builds ROOT/DIR (Ninja); within one
-#                              run of a tool each directory is set up only once
+#                              run of a tool each directory is set up only once;
+#                              QM_TARGET, if set, names the one target to build
 #   qm_ctest DIR [CTEST_ARG...] runs ctest in ROOT/DIR
 #
 # ROOT must be set by the caller to the repository's top folder.
 
-# What the ordinary build (libraries, programs, manual pages, tests, benchmarks)
-# needs, with a font for the panel's texts; Qwt draws the telemetry plot.
-QM_PACKAGES="build-essential cmake ninja-build pkg-config python3 qtbase5-dev qtbase5-dev-tools libhidapi-dev
-    libqwt-qt5-dev libbenchmark-dev fonts-dejavu-core help2man prometheus-cpp-dev prometheus python3-pyvisa python3-pyvisa-py"
+# What configuring the project and building the panel need, with a font for the
+# panel's texts; Qwt draws the telemetry plot, prometheus-cpp is the server's.
+QM_PANEL_PACKAGES="build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
+    libhidapi-dev libqwt-qt5-dev prometheus-cpp-dev fonts-dejavu-core"
+# What the ordinary build (every program, manual pages, tests, benchmarks) and
+# its tests need besides: Prometheus and pyvisa are the server's real clients.
+QM_PACKAGES="$QM_PANEL_PACKAGES python3 libbenchmark-dev help2man prometheus python3-pyvisa
+    python3-pyvisa-py"
 # What the packaging tests need besides: cpack's dependency search (dpkg-dev,
 # file), lintian, man, the completion framework, the desktop validators and
 # systemd's checks of the server's unit (systemd-analyze, systemd-sysusers).
@@ -41,12 +46,14 @@ qm_build() {
     *" $qm_dir "*) return 0 ;;
     esac
     cmake -S "$ROOT" -B "$ROOT/$qm_dir" -G Ninja "$@" >/dev/null
-    cmake --build "$ROOT/$qm_dir" -j "$(nproc)"
+    cmake --build "$ROOT/$qm_dir" -j "$(nproc)" ${QM_TARGET:+--target "$QM_TARGET"}
     QM_BUILT="$QM_BUILT $qm_dir"
 }
 
+# Many tests wait on other processes (the server's clients, Prometheus, lintian):
+# twice as many at a time as there are cores keeps the cores busy.
 qm_ctest() {
     qm_dir="$1"
     shift
-    (cd "$ROOT/$qm_dir" && ctest --output-on-failure -j "$(nproc)" "$@")
+    (cd "$ROOT/$qm_dir" && ctest --output-on-failure -j "$((2 * $(nproc)))" "$@")
 }

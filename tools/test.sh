@@ -21,14 +21,15 @@ STAGES="unit asan fuzz"
 
 stage_unit() {
     qm_install $QM_PACKAGES $QM_VM_PACKAGES $QM_PACKAGING_PACKAGES
-    qm_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    qm_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DQM_BENCH=ON \
+        -DQM_MAN_PAGES=ON
     qm_ctest build
 }
 
 stage_asan() {
     qm_install $QM_PACKAGES
     qm_build build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BENCH=OFF
-    qm_ctest build-asan -LE vm
+    qm_ctest build-asan -LE vm -j "$(nproc)" # the instrumented tests are CPU-bound
 }
 
 # Seconds each fuzz target runs (a CMake cache value of build-fuzz/).
@@ -38,7 +39,7 @@ stage_fuzz() {
     qm_install $QM_PACKAGES clang-14 libclang-rt-14-dev
     qm_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
         -DQM_FUZZ=ON -DQM_FUZZ_SECONDS="$QM_FUZZ_SECONDS"
-    qm_ctest build-fuzz -L fuzz
+    qm_ctest build-fuzz -L fuzz -j "$(nproc)"
 }
 
 [ $# -gt 0 ] || set -- $STAGES

@@ -1,6 +1,7 @@
 #include "vbridge/options.h"
 
 #include "device/chip_table.h"
+#include "device/text.h"
 
 #include <algorithm>
 
@@ -8,17 +9,7 @@
 #define QM_VERSION "0.0.0"
 #endif
 
-namespace {
-
-bool parseCount(const std::string &text, long &value) {
-    if (text.empty() || text.size() > 12 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    value = std::stol(text);
-    return true;
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string virtualBridgeVersion() {
     return std::string("qm44xx-virtual-bridge ") + QM_VERSION + "\n";
@@ -55,15 +46,10 @@ std::string virtualBridgeUsage() {
 OptionsResult parseVirtualBridgeOptions(const std::vector<std::string> &arguments,
                                         VirtualBridgeOptions &options, std::string &error) {
     for (size_t i = 0; i < arguments.size(); ++i) {
-        std::string option = arguments[i];
-        std::string value;
-        bool hasValue = false;
-        const size_t equals = option.find('=');
-        if (option.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option = option.substr(0, equals);
-            hasValue = true;
-        }
+        const text::OptionWord word = text::splitOption(arguments[i]);
+        const std::string &option = word.name;
+        std::string value = word.value;
+        const bool hasValue = word.hasValue;
         if (option == "-h" || option == "--help")
             return OptionsResult::Help;
         if (option == "-V" || option == "--version")
@@ -103,7 +89,7 @@ OptionsResult parseVirtualBridgeOptions(const std::vector<std::string> &argument
             options.name = value;
         } else {
             long count = 0;
-            if (!parseCount(value, count)) {
+            if (!text::parseCount(value, count)) {
                 error = option + " needs a whole number, not \"" + value + "\"";
                 return OptionsResult::Error;
             }

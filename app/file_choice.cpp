@@ -1,0 +1,34 @@
+#include "app/file_choice.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSettings>
+
+namespace {
+QString key(const QString &kind) {
+    return QStringLiteral("folders/") + kind;
+}
+} // namespace
+
+QString lastFolder(const QString &kind) {
+    return QSettings().value(key(kind)).toString();
+}
+
+void rememberFolder(const QString &kind, const QString &chosenFile) {
+    QSettings().setValue(key(kind), QFileInfo(chosenFile).absolutePath());
+}
+
+void chooseFile(QWidget *parent, FileChoice choice, const QString &title, const QString &filter,
+                const QString &kind, const std::function<QString(const QString &)> &act) {
+    const QString folder = lastFolder(kind);
+    const QString path = choice == FileChoice::Open
+                             ? QFileDialog::getOpenFileName(parent, title, folder, filter)
+                             : QFileDialog::getSaveFileName(parent, title, folder, filter);
+    if (path.isEmpty())
+        return;
+    rememberFolder(kind, path);
+    const QString problem = act(path);
+    if (!problem.isEmpty())
+        QMessageBox::warning(parent, title, problem);
+}
