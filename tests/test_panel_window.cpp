@@ -1,7 +1,7 @@
 // The real window against the simulated board: the form and its initial state,
 // power-on for each regulator count, the controls and the bytes they send, the
 // execute-on-change rule, telemetry means, indicators, the activity log, the
-// power-off and close sequences.
+// power-off and close sequences; and an hour of logging.
 #include "app/mainwindow.h"
 #include "app/target_entry.h"
 #include "device/conversions.h"
@@ -21,10 +21,12 @@
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QToolButton>
 #include <QtTest>
 #include <cmath>
+#include <malloc.h>
 
 namespace {
 void press(QWidget *button) {
@@ -522,6 +524,53 @@ private Q_SLOTS:
         }
         QCOMPARE(widget<QLineEdit>(&w, "lineEdit_5")->text(), QString("0.751"));
         QVERIFY(bridge->writes().empty());
+    }
+
+    // An hour of polling (14,400 ticks at 4 Hz) with the whole log on, without
+    // waiting for real time: every line is kept, each line costs the view one
+    // inserted row, and memory grows by the stored lines only.
+    void anHourOfLogging() {
+        MainWindow &w = open("QM4434");
+        bridge->setRecording(false);
+        panel->powerOn();
+        panel->telem(true);
+        panel->stopPolling();       // the test ticks itself
+        for (int t = 0; t < 8; ++t) // the first ticks and paint fill caches once
+            w.timerLoop();
+        panel->clearLog();
+        QAbstractItemModel *model = panel->log();
+        QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+        long inserted = 0;
+        bool oneRowEach = true;
+        connect(model, &QAbstractItemModel::rowsInserted, this,
+                [&](const QModelIndex &, int first, int last) {
+                    oneRowEach = oneRowEach && first == last && first == inserted;
+                    ++inserted;
+                });
+        auto linesSent = [&] {
+            return 2 * bridge->commandCount(0xF3) + bridge->commandCount(0xF1);
+        };
+        const long sentBefore = linesSent();
+        const size_t heapBefore = mallinfo2().uordblks;
+        QSlider *slider = widget<QSlider>(&w, "horizontalSlider_5");
+        for (int t = 1; t <= 14400; ++t) {
+            w.timerLoop();
+            if (t % 1200 == 0) // every five minutes the user moves a target
+                slider->setValue((slider->value() + 37) % 172);
+            if (t % 2400 == 0)
+                QCoreApplication::processEvents();
+        }
+        const long lines = linesSent() - sentBefore;
+        QVERIFY(lines > 24L * 14400); // 12 exchanges a tick, two lines each, and the commits
+        QCOMPARE(long(model->rowCount()), lines);
+        QCOMPARE(inserted, lines);
+        QVERIFY(oneRowEach);
+        QCOMPARE(resets.count(), 0);
+        const double perLine = double(mallinfo2().uordblks - heapBefore) / double(lines);
+        QVERIFY2(perLine < 400, qPrintable(QString::number(perLine)));
+        panel->clearLog(); // the lines given back: nothing else accumulated
+        QVERIFY2(mallinfo2().uordblks < heapBefore + 256 * 1024,
+                 qPrintable(QString::number(mallinfo2().uordblks - heapBefore)));
     }
 };
 

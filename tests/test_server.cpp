@@ -75,7 +75,6 @@ struct Bench {
           instrument(link, readOnly, "0.1.0") {
         link.setClock(noWait());
     }
-    ~Bench() { stopSimulation(); }
     QString ask(const std::string &line) {
         QString answer = QString::fromStdString(instrument.execute(client, line));
         if (answer.endsWith('\n'))
@@ -95,14 +94,9 @@ struct Bench {
     ClientState client;
 };
 
-// A board served on its own thread, as the program serves it.
+// The board at this path served on its own thread, as the program serves it.
 struct Served {
-    Served(const std::string &model, ServeSettings settings)
-        : Served(startSimulation(model), "sim:" + model, settings) {
-        ownsSimulation = true;
-    }
-    Served(SimulatedBridge &bridge, const std::string &path, ServeSettings settings)
-        : bridge(bridge) {
+    Served(const std::string &path, ServeSettings settings) {
         server = new BoardServer(path, "SIM", settings, nullptr);
         server->board().setClock(noWait());
         server->moveToThread(&thread);
@@ -118,17 +112,13 @@ struct Served {
         thread.quit();
         thread.wait();
         delete server;
-        if (ownsSimulation)
-            stopSimulation();
     }
     bool connect(QTcpSocket &socket) {
         socket.connectToHost(QHostAddress::LocalHost, server->port());
         return socket.waitForConnected(5000);
     }
-    SimulatedBridge &bridge;
     QThread thread;
     BoardServer *server;
-    bool ownsSimulation = false;
 };
 
 // Sends a line and waits (at most 5 s) for the one answer line.
@@ -166,6 +156,7 @@ class TestServer : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { hermeticHidBus(); }
+    void cleanup() { stopSimulation(); }
 
     void framing() {
         QCOMPARE(framed("*IDN?\nSYST:ERR?\r\npartial"), QStringList({"*IDN?", "SYST:ERR?\r"}));
@@ -405,7 +396,8 @@ private Q_SLOTS:
         settings.idleTimeoutS = 0;
         settings.intervalMs = 20;
         settings.version = "0.1.0";
-        Served served("QM4411", settings);
+        startSimulation("QM4411");
+        Served served("sim:QM4411", settings);
         QTcpSocket a, b;
         QVERIFY(served.connect(a) && served.connect(b));
         QCOMPARE(query(a, "POW ON;*OPC?;:SOUR:VOLT?"), QString("1;0.7505"));
@@ -501,7 +493,6 @@ private Q_SLOTS:
         QCOMPARE(busWrites(bridge), QStringList());
         served.stop();
         QCOMPARE(scrape(port), QStringList());
-        stopSimulation();
     }
 
     void options() {
@@ -560,8 +551,8 @@ private Q_SLOTS:
         SimulatedBridge &first = startSimulation("QM4411");
         SimulatedBridge &second = addSimulation("QM4422");
         {
-            Served two(second, simulationPath(second), settings);
-            Served one(first, simulationPath(first), settings);
+            Served two(simulationPath(second), settings);
+            Served one(simulationPath(first), settings);
             QTcpSocket a, b;
             QVERIFY(one.connect(a) && two.connect(b));
             QCOMPARE(query(a, "POW ON;*IDN?"), QString("QM44xxC-EVAL,QM4411,SIM,0.1.0"));
@@ -581,7 +572,6 @@ private Q_SLOTS:
             QCOMPARE(query(a, "SYST:ERR?"),
                      QString("-240,\"Hardware error;Error during USB read: 110\""));
         }
-        stopSimulation();
     }
 
     void everyBridgeOfTheHost() {
@@ -615,14 +605,14 @@ private Q_SLOTS:
             QCOMPARE(query(socket, "*IDN?"), QString("QM44xxC-EVAL,QM44xxC,SIM0002,0.1.0"));
         }
         QCOMPARE(err.str(), std::string());
-        stopSimulation();
     }
 
     void idleClientsAreClosed() {
         ServeSettings settings;
         settings.idleTimeoutS = 1;
         settings.version = "0.1.0";
-        Served served("QM4411", settings);
+        startSimulation("QM4411");
+        Served served("sim:QM4411", settings);
         QTcpSocket a;
         QVERIFY(served.connect(a));
         QCOMPARE(query(a, "*OPC?"), QString("1"));
