@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
-#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -34,14 +33,12 @@ inline std::string bytes(std::initializer_list<int> values) {
 }
 
 // Records every transfer as "W addr: bytes" / "R addr: bytes"; a write-read is
-// answered from per-address, per-register values (default 0), or with a queued
-// reply when one is given.
+// answered from per-address, per-register values (default 0), until a set
+// number of reads has gone through.
 class RecordingBus : public I2C {
 public:
     void write(uint16_t address, std::string data) override {
         log.push_back(QString("W %1: %2").arg(address, 2, 16, QChar('0')).arg(hex(data)));
-        if (failWrites)
-            throw std::string("bus write failed");
     }
     std::string read(uint16_t, int32_t) override { throw std::string("no plain reads"); }
     std::string writeRead(uint16_t address, std::string data, int32_t) override {
@@ -50,19 +47,12 @@ public:
             throw std::string("bus read failed");
         if (readsBeforeFailure > 0)
             --readsBeforeFailure;
-        if (!replies.empty()) {
-            std::string reply = replies.front();
-            replies.pop_front();
-            return reply;
-        }
         const uint8_t reg = data.empty() ? 0 : uint8_t(data[0]);
         return std::string(1, char(registers[{address, reg}]));
     }
 
     QStringList log;
     std::map<std::pair<uint16_t, uint8_t>, uint8_t> registers;
-    std::deque<std::string> replies;
-    bool failWrites = false;
     int readsBeforeFailure = -1; // -1: never fail
 };
 

@@ -30,7 +30,6 @@ inline QString shown(const QLabel *indicator) {
 struct SeenBox {
     QString title;
     QString text;
-    QString className;
 };
 
 // Each box as "title: text" (a dialog without text: its title alone).
@@ -58,7 +57,7 @@ private:
         if (!modal || modal == last)
             return;
         last = modal;
-        SeenBox box{modal->windowTitle(), QString(), modal->metaObject()->className()};
+        SeenBox box{modal->windowTitle(), QString()};
         if (auto *message = qobject_cast<QMessageBox *>(modal))
             box.text = message->text();
         seen << box;
