@@ -148,10 +148,10 @@ void BoardServer::accept() {
             if (client->pending.empty())
                 drop(client);
         });
-        if (settings.idleTimeoutS > 0) {
+        if (settings.idleTimeoutMs > 0) {
             client->idle = new QTimer(socket);
             client->idle->setSingleShot(true);
-            client->idle->setInterval(settings.idleTimeoutS * 1000);
+            client->idle->setInterval(settings.idleTimeoutMs);
             connect(client->idle, &QTimer::timeout, socket, &QTcpSocket::disconnectFromHost);
             client->idle->start();
         }

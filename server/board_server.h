@@ -28,8 +28,8 @@ struct ServeSettings {
     QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
     quint16 port = 0; // 0: one the system picks
     int maxClients = 8;
-    int idleTimeoutS = 3600; // 0: never
-    int intervalMs = 1000;   // the metrics' poll
+    int idleTimeoutMs = 3600 * 1000; // 0: never
+    int intervalMs = 1000;           // the metrics' poll
     bool readOnly = false;
     std::string version;
 };

@@ -6,8 +6,15 @@
 #include <prometheus/gauge.h>
 #include <prometheus/registry.h>
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <limits>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace server {
 
@@ -21,6 +28,36 @@ prometheus::Family<prometheus::Counter> &counter(prometheus::Registry &registry,
     return prometheus::BuildCounter().Name(name).Help(help).Register(registry);
 }
 const double UNKNOWN = std::numeric_limits<double>::quiet_NaN();
+
+// Opens and closes one TCP connection to the listener at host (a wildcard
+// address is reached on loopback).
+void knock(const std::string &host, int port) {
+    const bool v6 = host.find(':') != std::string::npos || host == "[::]";
+    std::string name = host;
+    if (!name.empty() && name.front() == '[')
+        name = name.substr(1, name.size() - 2);
+    if (name == "0.0.0.0" || name.empty() || name == "localhost")
+        name = "127.0.0.1";
+    else if (name == "::")
+        name = "::1";
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    if (v6) {
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(uint16_t(port));
+        if (inet_pton(AF_INET6, name.c_str(), &a.sin6_addr) == 1)
+            ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    } else {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        if (inet_pton(AF_INET, name.c_str(), &a.sin_addr) == 1)
+            ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    ::close(fd);
+}
 } // namespace
 
 Metrics::Metrics()
@@ -35,11 +72,29 @@ Metrics::Metrics()
       linkErrors(counter(*registry, "qm44xx_link_errors_total",
                          "Exchanges with the bridge that failed (unplugged, no answer)")) {}
 
-Metrics::~Metrics() = default;
+Metrics::~Metrics() {
+    if (!exposer)
+        return;
+    // The HTTP library's listener notices a stop only when its poll wakes,
+    // which without a connection takes up to two seconds: knock until it has
+    // gone, so that stopping the server is prompt.
+    const std::vector<int> ports = exposer->GetListeningPorts();
+    std::atomic<bool> stopped{false};
+    std::thread knocker([&]() {
+        while (!stopped && !ports.empty()) {
+            knock(knockHost, ports.front());
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    exposer.reset();
+    stopped = true;
+    knocker.join();
+}
 
 int Metrics::serve(const std::string &address) {
     try {
         exposer = std::make_unique<prometheus::Exposer>(address, 2);
+        knockHost = address.substr(0, address.rfind(':'));
     } catch (const std::exception &e) {
         throw "cannot serve metrics on " + address + ": " + e.what();
     }

@@ -39,6 +39,7 @@ public:
 
 private:
     std::unique_ptr<prometheus::Exposer> exposer;
+    std::string knockHost; // the host part of the address served
 };
 
 // One board's series, labelled node, serial and chip ("none" while no chip is

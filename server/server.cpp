@@ -111,7 +111,7 @@ bool Host::addBoard(const BridgeInfo &bridge) {
     settings.listen = listen;
     settings.port = options.port == 0 ? 0 : quint16(options.port + int(boards.size()));
     settings.maxClients = options.maxClients;
-    settings.idleTimeoutS = options.idleTimeoutS;
+    settings.idleTimeoutMs = options.idleTimeoutS * 1000;
     settings.intervalMs = options.intervalMs;
     settings.readOnly = options.readOnly;
     settings.version = QM_VERSION;

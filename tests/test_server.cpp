@@ -15,6 +15,7 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
+#include <future>
 #include <sstream>
 
 using namespace server;
@@ -396,7 +397,7 @@ private Q_SLOTS:
     void clientsOfOneBoard() {
         ServeSettings settings;
         settings.maxClients = 3;
-        settings.idleTimeoutS = 0;
+        settings.idleTimeoutMs = 0;
         settings.intervalMs = 20;
         settings.version = "0.1.0";
         startSimulation("QM4411");
@@ -561,14 +562,28 @@ private Q_SLOTS:
             QCOMPARE(query(a, "POW ON;*IDN?"), QString("QM44xxC-EVAL,QM4411,SIM,0.1.0"));
             QCOMPARE(query(b, "POW ON;*IDN?"), QString("QM44xxC-EVAL,QM4422,SIM,0.1.0"));
 
-            // Board one's next exchange waits out its 1 s; board two answers
-            // meanwhile, and only then does board one's client get its answer.
+            // Board one's next exchange is held until released; board two
+            // answers meanwhile, and only then does board one's client get its
+            // answer (its read timed out: the bridge stalled).
+            struct Release { // also when a check fails, so the board's thread ends
+                std::promise<void> promise;
+                bool done = false;
+                void now() {
+                    if (!std::exchange(done, true))
+                        promise.set_value();
+                }
+                ~Release() { now(); }
+            } release;
+            std::shared_future<void> released = release.promise.get_future().share();
+            first.setTimeoutWait(false);
             first.stall(true);
+            first.setReportHook([released]() { released.wait(); });
             a.write("MEAS:TEMP?\n*OPC?\n");
             QVERIFY(a.waitForBytesWritten(5000));
             for (int i = 0; i < 20; ++i)
                 QCOMPARE(query(b, "MEAS:VOLT:INP?"), QString("1.801"));
             QVERIFY(!a.waitForReadyRead(0) && !a.canReadLine());
+            release.now();
             while (!a.canReadLine())
                 QVERIFY(a.waitForReadyRead(5000));
             QCOMPARE(a.readLine(), QByteArray("1\n"));
@@ -612,7 +627,7 @@ private Q_SLOTS:
 
     void idleClientsAreClosed() {
         ServeSettings settings;
-        settings.idleTimeoutS = 1;
+        settings.idleTimeoutMs = 50;
         settings.version = "0.1.0";
         startSimulation("QM4411");
         Served served("sim:QM4411", settings);
