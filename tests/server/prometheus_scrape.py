@@ -47,7 +47,7 @@ try:
         c.close()
     config = os.path.join(work, "prometheus.yml")
     with open(config, "w") as f:
-        f.write("global:\n  scrape_interval: 1s\n"
+        f.write("global:\n  scrape_interval: 200ms\n"
                 "scrape_configs:\n  - job_name: qm44xx\n    static_configs:\n"
                 "      - targets: ['127.0.0.1:%d']\n" % server.metrics)
     web = free_port()
@@ -64,7 +64,7 @@ try:
             series = []  # not listening yet
         if len(series) == 2 and all(s["value"][1] not in ("NaN",) for s in series):
             break
-        time.sleep(0.5)
+        time.sleep(0.1)
     nodes = {s["metric"]["node"]: s for s in series}
     check(sorted(nodes) == sorted(b[0] for b in server.boards),
           "VIN series of %s, boards %s" % (sorted(nodes), server.boards))
