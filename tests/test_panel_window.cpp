@@ -344,6 +344,13 @@ private Q_SLOTS:
         chip.setPageFault(3, true, false, false);
         w.timerLoop();
         QCOMPARE(flags(), QString("WARN OK WARN OK OK OK WARN "));
+        chip.setInputVoltage(1.97);
+        chip.setAmbient(130);
+        w.timerLoop();
+        QCOMPARE(flags(), QString("OK WARN FAIL OK OK OK WARN "));
+        chip.setInputVoltage(2.05);
+        w.timerLoop();
+        QCOMPARE(flags(), QString("OK FAIL FAIL OK OK OK WARN "));
 
         // Bound checks: PVIN, and the load of each regulator the chip has.
         QCOMPARE(w.check_pvin_bound(1.0), 1.599);
