@@ -243,11 +243,13 @@ void scpiQueryLoopback(benchmark::State &state) {
         state.counters["x_vs_in_process"] = cpu / inProcess->second;
 }
 
-// N clients on one board, each with one command in flight at a time (a script
-// that waits for each answer), all at once. One iteration: 100 commands from
-// every client, a mix of settings and queries; items_per_second: commands.
+// N clients on one board, all at once, each sending D commands in one write
+// and waiting for their D answers before the next D (D = 1: a script that
+// waits for each answer). One iteration: 100 commands from every client, a mix
+// of settings and queries; items_per_second: commands.
 void commandsManyClients(benchmark::State &state) {
     const int clients = int(state.range(0));
+    const int depth = int(state.range(1));
     constexpr int PER_CLIENT = 100;
     // Each answers one line.
     const std::vector<std::string> mix = {
@@ -268,10 +270,14 @@ void commandsManyClients(benchmark::State &state) {
     for (auto _ : state) {
         std::vector<int> sent(static_cast<size_t>(clients), 0);
         std::vector<int> answered(static_cast<size_t>(clients), 0);
-        for (int i = 0; i < clients; ++i) {
-            connections[size_t(i)]->send(mix[size_t(i) % mix.size()] + "\n");
-            sent[size_t(i)] = 1;
-        }
+        auto sendBatch = [&](int i) {
+            std::string lines;
+            for (int k = 0; k < depth; ++k)
+                lines += mix[size_t(i + sent[size_t(i)]++) % mix.size()] + "\n";
+            connections[size_t(i)]->send(lines);
+        };
+        for (int i = 0; i < clients; ++i)
+            sendBatch(i);
         int done = 0;
         while (done < clients) {
             if (::poll(fds.data(), fds.size(), 10000) <= 0) {
@@ -291,9 +297,8 @@ void commandsManyClients(benchmark::State &state) {
                     errors += answer.empty() || answer[0] == '-';
                     if (++answered[size_t(i)] == PER_CLIENT) {
                         ++done;
-                    } else {
-                        c.send(mix[size_t(i + sent[size_t(i)]) % mix.size()] + "\n");
-                        ++sent[size_t(i)];
+                    } else if (answered[size_t(i)] == sent[size_t(i)]) {
+                        sendBatch(i);
                     }
                 }
             }
@@ -351,7 +356,12 @@ void scrape(benchmark::State &state) {
 
 BENCHMARK(scpiQueryInProcess)->ArgName("cached")->Arg(0)->Arg(1)->UseRealTime();
 BENCHMARK(scpiQueryLoopback)->ArgName("cached")->Arg(0)->Arg(1)->UseRealTime();
-BENCHMARK(commandsManyClients)->ArgName("clients")->Arg(1)->Arg(16)->UseRealTime();
+BENCHMARK(commandsManyClients)
+    ->ArgNames({"clients", "depth"})
+    ->Args({1, 1})
+    ->Args({16, 1})
+    ->Args({16, 10})
+    ->UseRealTime();
 BENCHMARK(scrape)
     ->ArgNames({"boards", "gzip"})
     ->Args({1, 0})

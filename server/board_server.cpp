@@ -138,6 +138,10 @@ void BoardServer::accept() {
         clients.push_back(std::make_unique<Client>());
         Client *client = clients.back().get();
         client->socket = socket;
+        // Answers go out at once: with Nagle's algorithm a client that sends
+        // several queries in a row waits out the peer's delayed ACK (40 ms)
+        // for every answer after the first.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // Qt stops taking bytes from the kernel beyond this, so a client that
         // sends faster than its commands run is slowed by TCP itself.
         socket->setReadBufferSize(64 * 1024);
