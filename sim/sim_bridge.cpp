@@ -102,8 +102,10 @@ int SimulatedBridge::readAnswer(uint8_t *out, size_t length, int timeoutMs, int 
         answers.pop_front();
         got = int(std::min(length, answer.size()));
         std::copy_n(answer.begin(), got, out);
-    } else if (timeoutWait) {
-        std::this_thread::sleep_until(deadline);
+    } else {
+        waitedMs += std::max(timeoutMs, 0);
+        if (timeoutWait)
+            std::this_thread::sleep_until(deadline);
     }
     // Late answers turn up just after the read that could have had them.
     for (std::vector<uint8_t> &late : lateOnes)

@@ -8,6 +8,7 @@
 #include "sim/sim_chip.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -74,6 +75,10 @@ public:
     // Whether a read that finds no answer waits out its time-out (on, as a real
     // bridge) or reports the time-out at once (off, for fuzzing and soak runs).
     void setTimeoutWait(bool on) { timeoutWait = on; }
+    // Milliseconds that reads finding no answer have waited, or would have
+    // waited on a real bridge: how long a program stalls on this board,
+    // counted without a clock.
+    long timeoutWaitedMs() const { return waitedMs; }
     // Called after each report the bridge takes, so that a test's clock can
     // advance as the board is used (an exchange that takes time).
     void setReportHook(std::function<void()> hook) { reportHook = std::move(hook); }
@@ -121,6 +126,7 @@ private:
     bool chipSilent = false;
     bool recording = true;
     bool timeoutWait = true;
+    std::atomic<long> waitedMs{0};
     bool lateAnswers = false;
     bool answerReplaced = false;
     std::vector<uint8_t> replacement;
