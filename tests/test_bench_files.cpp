@@ -566,6 +566,9 @@ private Q_SLOTS:
         }
         QCOMPARE(h.lowerBound(0.3), size_t(1));
         QCOMPARE(h.range(TelemetryHistory::VIN, 0, h.size()), std::make_pair(0.1, 2.5));
+        // Stretches shorter than a block, the extreme neither first nor aligned.
+        QCOMPARE(h.range(TelemetryHistory::VIN, 6995, 7003).second, 2.5);
+        QCOMPARE(h.range(TelemetryHistory::VIN, 8997, 9001).first, 0.1);
 
         QVector<QPointF> points;
         h.thinned(TelemetryHistory::VIN, 0, h.size(), 800, points);
