@@ -1093,6 +1093,10 @@ private Q_SLOTS:
         QCOMPARE(r.out, QString());
         QVERIFY(r.err.endsWith(prompt + "\n"));
 
+        QCOMPARE(ctl(QStringList{"--device"}).exit(),
+                 QString("exit 1: qm44xx-ctl: --device needs a path\n"
+                         "Try 'qm44xx-ctl --help' for more "
+                         "information.\n"));
         // The short options.
         QCOMPARE(ctl("-V").out, QString("qm44xx-ctl " QM_VERSION "\n"));
         QVERIFY(ctl("-h").out.startsWith("Usage: qm44xx-ctl [OPTION]..."));
