@@ -136,7 +136,7 @@ private:
     int openError = 0;
     long unplugCountdown = -1;
     long stallCountdown = -1;
-    long reportsSeen = 0;
+    std::atomic<long> reportsSeen{0}; // read by tests while a bridge thread runs
     std::array<long, 256> commandsSeen{};
     bool unplugDeadlineSet = false;
     std::chrono::steady_clock::time_point unplugDeadline;
