@@ -61,8 +61,8 @@ enum Id {
     SETTINGS,
 };
 
-const std::vector<scpi::CommandSpec> &commandTree() {
-    static const std::vector<scpi::CommandSpec> tree = {
+const std::vector<scpi::TreeCommand> &commandTree() {
+    static const std::vector<scpi::TreeCommand> tree = {
         {"*IDN", IDN, true, false},
         {"*CLS", CLS, false, true},
         {"*OPC", OPC, true, true},

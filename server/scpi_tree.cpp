@@ -65,30 +65,30 @@ bool matchFrom(const std::vector<PatternNode> &pattern, size_t p,
     return node.optional && matchFrom(pattern, p + 1, given, n, suffix);
 }
 
-bool matches(const CommandSpec &spec, const Command &command, const std::vector<HeaderNode> &nodes,
+bool matches(const TreeCommand &entry, const Command &command, const std::vector<HeaderNode> &nodes,
              long &suffix) {
-    const bool common = spec.pattern[0] == '*';
+    const bool common = entry.pattern[0] == '*';
     if (common != command.common)
         return false;
     if (common)
-        return nodes.size() == 1 && mnemonicMatches(nodes[0].mnemonic, spec.pattern + 1);
+        return nodes.size() == 1 && mnemonicMatches(nodes[0].mnemonic, entry.pattern + 1);
     suffix = -1;
-    return matchFrom(nodesOf(spec.pattern), 0, nodes, 0, suffix);
+    return matchFrom(nodesOf(entry.pattern), 0, nodes, 0, suffix);
 }
 
-Resolution lookUp(const std::vector<CommandSpec> &tree, const Command &command,
+Resolution lookUp(const std::vector<TreeCommand> &tree, const Command &command,
                   const std::vector<HeaderNode> &nodes) {
     Resolution result;
     bool formMissing = false;
-    for (const CommandSpec &spec : tree) {
+    for (const TreeCommand &entry : tree) {
         long suffix = -1;
-        if (!matches(spec, command, nodes, suffix))
+        if (!matches(entry, command, nodes, suffix))
             continue;
-        if (command.query ? !spec.query : !spec.set) {
+        if (command.query ? !entry.query : !entry.set) {
             formMissing = true;
             continue;
         }
-        result.id = spec.id;
+        result.id = entry.id;
         result.suffix = suffix;
         result.path = nodes;
         return result;
@@ -114,7 +114,7 @@ std::string headerText(const Command &command) {
     return header + (command.query ? "?" : "");
 }
 
-Resolution resolve(const std::vector<CommandSpec> &tree, const Command &command,
+Resolution resolve(const std::vector<TreeCommand> &tree, const Command &command,
                    const std::vector<HeaderNode> &previous) {
     Resolution result = lookUp(tree, command, command.nodes);
     if (result.id >= 0 || command.absolute || command.common || previous.size() < 2)

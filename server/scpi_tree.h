@@ -13,7 +13,7 @@ namespace scpi {
 // One command of the tree. pattern: nodes separated by ':', optional ones in
 // brackets, '#' after a node that takes a numeric suffix, as in
 // "SOURce#:VOLTage[:LEVel][:IMMediate][:AMPLitude]" or "*IDN".
-struct CommandSpec {
+struct TreeCommand {
     const char *pattern;
     int id;
     bool query; // has a query form
@@ -21,7 +21,7 @@ struct CommandSpec {
 };
 
 struct Resolution {
-    int id = -1;      // the spec's id; -1 when none matched (see error)
+    int id = -1;      // the matched command's id; -1 when none matched (see error)
     long suffix = -1; // the suffix given on the '#' node, -1 when none was
     int error = NO_ERROR;
     std::string detail;
@@ -34,7 +34,7 @@ struct Resolution {
 // '*') is looked up from the root first and then, as SCPI's compound rule has
 // it, below the path of the previous command of the message (previous: its
 // nodes as given; empty for the first).
-Resolution resolve(const std::vector<CommandSpec> &tree, const Command &command,
+Resolution resolve(const std::vector<TreeCommand> &tree, const Command &command,
                    const std::vector<HeaderNode> &previous);
 
 // The header as text, for messages ("SOUR2:VOLT?").
