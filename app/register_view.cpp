@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "device/ivr_device.h"
+#include "device/register_access.h"
 #include "device/register_description.h"
 #include "device/register_map.h"
 #include "device/text.h"
@@ -149,22 +150,12 @@ void RegisterView::readAll() {
 }
 
 QString RegisterView::writeRegister(int address, int value) {
-    IvrDevice &device = *window->ivrDevice();
-    const uint8_t a = uint8_t(address), v = uint8_t(value);
-    if (isForceable(a)) {
-        device.force(a, v);
-    } else {
-        // Only the access check can throw here (the cache is written, nothing
-        // is sent); a link failure in the commit below goes on to the
-        // application's handler like any other.
-        try {
-            device.write_field(RegisterField(a, 0xFF), v);
-        } catch (const std::string &refusal) {
-            return QString::fromStdString(refusal);
-        }
-        device.dirty_flags[a] = 1; // a raw write is a write, even of the same byte
-        device.commit();
-    }
+    const uint8_t a = uint8_t(address);
+    const std::string refusal = accessRefusal(a, true);
+    if (!refusal.empty())
+        return QString::fromStdString(refusal);
+    // A link failure goes on to the application's handler like any other.
+    ::writeRegister(*window->ivrDevice(), a, uint8_t(value));
     Q_EMIT written(address, value);
     readAll();
     return QString();

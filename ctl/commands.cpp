@@ -4,6 +4,7 @@
 #include "ctl/session.h"
 #include "device/ivr_device.h"
 #include "device/rate_labels.h"
+#include "device/register_access.h"
 #include "device/register_map.h"
 #include "device/regulator.h"
 #include "device/text.h"
@@ -140,22 +141,6 @@ std::string ssSetting(const std::vector<std::string> &args, Command &command) {
     return rateSetting(ss_rate_labels, args, command);
 }
 
-// The device model's own text for an access its rules refuse, or "" when they
-// allow it. A model without a bus serves: the rules are checked before any
-// transfer, and cached reads and field writes never reach the bus.
-std::string refusedAccess(bool write, int address) {
-    IvrDevice rules(nullptr, 0, 0);
-    try {
-        if (write)
-            rules.write_field(RegisterField(uint8_t(address), 0xFF), 0);
-        else
-            rules.read_register(uint8_t(address), false, false);
-    } catch (const std::string &text) {
-        return text;
-    }
-    return std::string();
-}
-
 const char *const BYTE_RULE = "must be a byte, 0x00 to 0xff or 0 to 255, got ";
 
 std::string registerRead(const std::vector<std::string> &args, Command &command) {
@@ -163,7 +148,7 @@ std::string registerRead(const std::vector<std::string> &args, Command &command)
         return "expects an address";
     if (!parseByte(args[0], command.address))
         return std::string("ADDR ") + BYTE_RULE + text::quoted(args[0]);
-    return refusedAccess(false, command.address);
+    return accessRefusal(uint8_t(command.address), false);
 }
 
 std::string registerWrite(const std::vector<std::string> &args, Command &command) {
@@ -173,7 +158,7 @@ std::string registerWrite(const std::vector<std::string> &args, Command &command
         return std::string("ADDR ") + BYTE_RULE + text::quoted(args[0]);
     if (!parseByte(args[1], command.code))
         return std::string("VALUE ") + BYTE_RULE + text::quoted(args[1]);
-    const std::string refused = refusedAccess(true, command.address);
+    const std::string refused = accessRefusal(uint8_t(command.address), true);
     if (!refused.empty())
         return refused;
     if (command.verify && !isReadable(uint8_t(command.address)))

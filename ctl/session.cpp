@@ -6,6 +6,7 @@
 #include "ctl/output.h"
 #include "device/config_file.h"
 #include "device/ivr_device.h"
+#include "device/register_access.h"
 #include "device/register_map.h"
 #include "device/regulator.h"
 #include "device/settings.h"
@@ -24,9 +25,6 @@ namespace ctl {
 namespace {
 const char *const NOT_POWERED =
     "IVR not powered: no known chip answers (run 'power on' first; is PVIN on?)";
-
-// The start of the texts of a failed exchange with the bridge.
-const std::string LINK_FAILURE = "Error during USB ";
 
 CommandError usageError(const std::string &command, const std::string &message) {
     return {EXIT_USAGE, command + ": " + message, usageOf(command)};
@@ -58,7 +56,7 @@ void Session::execute(const Command &command) {
     } catch (const std::string &text) {
         // A link that failed is not used again: the next command opens the
         // board anew (at a prompt, after it was plugged in again).
-        if (text.compare(0, LINK_FAILURE.size(), LINK_FAILURE) == 0) {
+        if (isLinkFailure(text)) {
             motherBoard.reset();
             identified = false;
         }
@@ -323,16 +321,10 @@ void Session::regGet(const Command &command) {
 }
 
 void Session::regSet(const Command &command) {
-    IvrDevice &device = chip();
     const uint8_t address = uint8_t(command.address);
-    if (isForceable(address)) {
-        device.force(address, uint8_t(command.code));
+    writeRegister(chip(), address, uint8_t(command.code));
+    if (isForceable(address))
         return;
-    }
-    device.write_field(RegisterField(address, 0xFF), uint8_t(command.code));
-    // Sent even when the cache already holds the value: a raw write is a write.
-    device.dirty_flags[address] = 1;
-    device.commit();
     if (command.verify || options.verifyAll)
         verifyRegisters({address});
 }

@@ -23,6 +23,10 @@ bool errnoOf(const std::string &text, const std::string &prefix, int &error) {
 }
 } // namespace
 
+bool isLinkFailure(const std::string &text) {
+    return text.compare(0, 17, "Error during USB ") == 0;
+}
+
 std::string errnoMeaning(int error) {
     // The GNU strerror_r: thread-safe, and it may return a static text
     // instead of filling the buffer.

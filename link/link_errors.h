@@ -9,6 +9,10 @@
 // The name of the udev rule that gives users access to the bridge's node.
 constexpr const char *BRIDGE_UDEV_RULE = "70-qm44xx-bridge.rules";
 
+// An exchange with the bridge failed ("Error during USB read: 110", "... write:
+// 19"): the bridge is gone or does not answer, and its link is not used again.
+bool isLinkFailure(const std::string &text);
+
 // The meaning of an errno value, as strerror gives it: "Connection timed out".
 std::string errnoMeaning(int error);
 

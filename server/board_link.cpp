@@ -1,6 +1,7 @@
 #include "server/board_link.h"
 
 #include "device/ivr_device.h"
+#include "link/link_errors.h"
 #include "link/motherboard.h"
 #include "link/pic.h"
 
@@ -16,10 +17,6 @@ namespace {
 std::mutex &discoveryMutex() {
     static std::mutex mutex;
     return mutex;
-}
-
-bool startsWith(const std::string &text, const char *prefix) {
-    return text.rfind(prefix, 0) == 0;
 }
 
 // The node a path names through links (udev's by-id names, a rule's symlink).
@@ -50,10 +47,6 @@ std::string serialAt(const std::string &path) {
             return bridge.serial;
     }
     return std::string();
-}
-
-bool isLinkFailure(const std::string &text) {
-    return startsWith(text, "Error during USB ");
 }
 
 BoardLink::BoardLink(const std::string &path, const std::string &serial)

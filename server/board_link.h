@@ -30,9 +30,6 @@ std::vector<BridgeInfo> listBridges();
 // to); "" when none is listed there or it has none.
 std::string serialAt(const std::string &path);
 
-// A link failure: the bridge is gone or does not answer (an exchange failed).
-bool isLinkFailure(const std::string &text);
-
 class BoardLink {
 public:
     // path: the bridge's path ("" for the first one listed); serial: its USB

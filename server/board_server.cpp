@@ -4,6 +4,7 @@
 #include "device/register_map.h"
 #include "device/regulator.h"
 #include "device/status_flags.h"
+#include "link/link_errors.h"
 #include "server/metrics.h"
 
 #include <QTcpServer>

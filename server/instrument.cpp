@@ -3,11 +3,13 @@
 #include "device/config_file.h"
 #include "device/ivr_device.h"
 #include "device/rate_labels.h"
+#include "device/register_access.h"
 #include "device/register_map.h"
 #include "device/regulator.h"
 #include "device/settings.h"
 #include "device/status_flags.h"
 #include "device/text.h"
+#include "link/link_errors.h"
 #include "link/motherboard.h"
 #include "server/scpi_tree.h"
 
@@ -193,18 +195,11 @@ int regulatorOf(long suffix) {
     return int(vr);
 }
 
-// The device model's own refusal of an address, without a board: the model
-// checks its access rules before it touches the bus or the cache.
+// The device model's own refusal of an address, without a board.
 void checkAccess(uint8_t address, bool write) {
-    IvrDevice rules(nullptr, 0, 0);
-    try {
-        if (write && !isForceable(address))
-            rules.write_field(RegisterField(address, 0xFF), 0);
-        else if (!write)
-            rules.read_register(address, false, false);
-    } catch (const std::string &refusal) {
+    const std::string refusal = accessRefusal(address, write);
+    if (!refusal.empty())
         raise(scpi::ILLEGAL_PARAMETER_VALUE, refusal);
-    }
 }
 
 std::string joined(const std::vector<std::string> &parts) {
@@ -636,16 +631,7 @@ Instrument::Action Instrument::prepare(const Command &c, int id, long suffix, Cl
         const uint8_t value = uint8_t(integer(c.parameters[1], 0, 255, "the value"));
         checkAccess(address, true);
         return [chip, address, value]() {
-            IvrDevice &device = chip();
-            if (isForceable(address)) {
-                device.force(address, value);
-                return std::string();
-            }
-            device.write_field(RegisterField(address, 0xFF), value);
-            // Sent even when the cache already holds the value: a raw write is a
-            // write.
-            device.dirty_flags[address] = 1;
-            device.commit();
+            writeRegister(chip(), address, value);
             return std::string();
         };
     }
