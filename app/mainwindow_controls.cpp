@@ -5,6 +5,7 @@
 #include "app/target_entry.h"
 #include "device/ivr_device.h"
 #include "device/regulator.h"
+#include "device/settings.h"
 #include "link/motherboard.h"
 #include "ui_mainwindow.h"
 
@@ -131,8 +132,7 @@ void MainWindow::ssChanged(int n, int index) {
     if (index == lastSsIndex[n - 1])
         return;
     lastSsIndex[n - 1] = index;
-    device->set_ss_code(pageOf(n), index);
-    device->set_clim_code(pageOf(n), regulator::climCodeForSoftStart(index));
+    setSoftStart(*device, pageOf(n), index);
     executeOnChange();
 }
 

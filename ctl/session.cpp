@@ -306,9 +306,7 @@ void Session::setDvs(const Command &command) {
 void Session::setSs(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
-    // The current limit goes with the soft-start rate.
-    device.set_ss_code(page, command.code);
-    device.set_clim_code(page, regulator::climCodeForSoftStart(command.code));
+    setSoftStart(device, page, command.code);
     commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_SS_CLIM));
 }
 

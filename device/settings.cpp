@@ -5,6 +5,11 @@
 #include "device/regulator.h"
 #include "device/text.h"
 
+void setSoftStart(IvrDevice &device, int page, int ssCode) {
+    device.set_ss_code(page, ssCode);
+    device.set_clim_code(page, regulator::climCodeForSoftStart(ssCode));
+}
+
 ChipSettings settingsFromCache(IvrDevice &device) {
     ChipSettings settings;
     settings.chip = device.chip_name;
@@ -49,8 +54,7 @@ std::vector<uint8_t> applySettings(IvrDevice &device, const ChipSettings &settin
         device.set_enable(page, vr.enable ? 1 : 0);
         device.set_dac_code(page, vr.dacCode);
         device.set_dvs_code(page, vr.dvsCode);
-        device.set_ss_code(page, vr.ssCode);
-        device.set_clim_code(page, regulator::climCodeForSoftStart(vr.ssCode));
+        setSoftStart(device, page, vr.ssCode);
         for (uint8_t offset = 0; offset < 4; ++offset)
             touched.push_back(uint8_t(reg::pageBase(page) + offset));
     }

@@ -39,6 +39,10 @@ std::string unsavableReason(const ChipSettings &settings);
 // model or another number of regulators.
 std::string mismatchReason(const ChipSettings &settings, const IvrDevice &device);
 
+// Puts a soft-start code into the cache with the current limit that goes with
+// it; both reach the chip at the next commit.
+void setSoftStart(IvrDevice &device, int page, int ssCode);
+
 // Puts the settings into the cache (enable, DAC, DVS and soft-start codes, and
 // the current limit that goes with the soft-start rate); they reach the chip
 // together at the next commit. Returns the registers of the regulators' pages.

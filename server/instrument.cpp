@@ -531,9 +531,7 @@ Instrument::Action Instrument::prepare(const Command &c, int id, long suffix, Cl
             IvrDevice &device = chip();
             const int page = pageOf(vr);
             if (softStart) {
-                // The current limit goes with the soft-start rate.
-                device.set_ss_code(page, code);
-                device.set_clim_code(page, regulator::climCodeForSoftStart(code));
+                setSoftStart(device, page, code);
             } else {
                 device.set_dvs_code(page, code);
             }
