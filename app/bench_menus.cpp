@@ -11,7 +11,6 @@
 #include "link/motherboard.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -103,7 +102,6 @@ void BenchMenus::showWindow(QWidget *w) {
 }
 
 void BenchMenus::powerChanged(bool on) {
-    powered = on;
     if (on) {
         regulators = window->ivrDevice()->regulator_count;
         samples.startPeriod(clock.now().toMSecsSinceEpoch());

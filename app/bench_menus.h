@@ -59,5 +59,4 @@ private:
     QAction *saveSettings = nullptr;
     QAction *loadSettings = nullptr;
     int regulators = 0; // of the chip last identified; 0 before the first power-on
-    bool powered = false;
 };

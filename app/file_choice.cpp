@@ -9,8 +9,8 @@ namespace {
 QString key(const QString &kind) {
     return QStringLiteral("folders/") + kind;
 }
-} // namespace
 
+// The folder last used for this kind of file ("" : none yet), and its update.
 QString lastFolder(const QString &kind) {
     return QSettings().value(key(kind)).toString();
 }
@@ -18,6 +18,7 @@ QString lastFolder(const QString &kind) {
 void rememberFolder(const QString &kind, const QString &chosenFile) {
     QSettings().setValue(key(kind), QFileInfo(chosenFile).absolutePath());
 }
+} // namespace
 
 void chooseFile(QWidget *parent, FileChoice choice, const QString &title, const QString &filter,
                 const QString &kind, const std::function<QString(const QString &)> &act) {

@@ -14,7 +14,3 @@ enum class FileChoice { Open, Save };
 // act returns "" on success or the problem to show.
 void chooseFile(QWidget *parent, FileChoice choice, const QString &title, const QString &filter,
                 const QString &kind, const std::function<QString(const QString &)> &act);
-
-// The folder last used for this kind of file ("" : none yet), and its update.
-QString lastFolder(const QString &kind);
-void rememberFolder(const QString &kind, const QString &chosenFile);

@@ -53,9 +53,6 @@ bool PanelCommandLine::read(const QStringList &arguments, PanelOptions &options,
             parseSimulateArgument(argument.toStdString(), model, modelError)) {
             if (!modelError.empty() && error.isEmpty())
                 error = QString::fromStdString(modelError);
-            if (!options.simulate)
-                options.model = model;
-            options.simulate = true;
             options.models.push_back(model);
             plain << QStringLiteral("--simulate");
         } else {

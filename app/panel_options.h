@@ -14,8 +14,6 @@
 struct PanelOptions {
     bool help = false;
     bool version = false;
-    bool simulate = false;
-    std::string model;               // the first simulated chip, with simulate
     std::vector<std::string> models; // every --simulate given, in order
     bool exitWhenShown = false;
     std::string device; // --device PATH: the bridge to open ("" : the first)

@@ -156,7 +156,6 @@ QString RegisterView::writeRegister(int address, int value) {
         return QString::fromStdString(refusal);
     // A link failure goes on to the application's handler like any other.
     ::writeRegister(*window->ivrDevice(), a, uint8_t(value));
-    Q_EMIT written(address, value);
     readAll();
     return QString();
 }

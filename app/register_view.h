@@ -48,9 +48,6 @@ public Q_SLOTS:
     // A commit reached the chip: read again soon, if shown.
     void chipChanged();
 
-Q_SIGNALS:
-    void written(int address, int value);
-
 private:
     void writeAsked();
     void cellEdited(QTableWidgetItem *item);

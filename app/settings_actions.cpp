@@ -7,9 +7,7 @@
 #include "device/settings.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSaveFile>
 
 namespace {

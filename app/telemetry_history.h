@@ -22,8 +22,6 @@ public:
     void startPeriod(qint64 msecsSinceEpoch);
     void append(qint64 msecsSinceEpoch, const Values &values);
 
-    bool hasOrigin() const { return originSet; }
-    qint64 origin() const { return originMs; }
     size_t size() const { return times.size(); }
     qint64 msecs(size_t i) const { return times[i]; }
     double seconds(size_t i) const { return axis[i]; }

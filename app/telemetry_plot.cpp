@@ -7,11 +7,9 @@
 
 #include <QComboBox>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>

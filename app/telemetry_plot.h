@@ -26,7 +26,6 @@ public:
     // The chip's regulators decide which outputs are drawn and what they are
     // called (VR2 is page 3 on a two-regulator chip).
     void setRegulatorCount(int count);
-    int regulatorCount() const { return regulators; }
 
     // The spans offered, in seconds; 0 is everything.
     static constexpr std::array<int, 4> SPANS = {60, 600, 3600, 0};

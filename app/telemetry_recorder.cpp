@@ -22,7 +22,6 @@ QString TelemetryRecorder::start(const QString &path, int regulatorCount) {
         file.reset();
         return reason;
     }
-    Q_EMIT started(path);
     return QString();
 }
 
@@ -52,9 +51,7 @@ void TelemetryRecorder::write(const TelemetrySample &sample) {
         ++rowCount;
         return;
     }
-    // The bytes that could not go out must not be tried again at close.
-    file->close();
-    file.reset();
-    Q_EMIT stopped();
+    // The bytes that could not go out are not tried again: the file is closed.
+    stop();
     Q_EMIT failed(reason);
 }

@@ -31,7 +31,6 @@ public:
 
 Q_SIGNALS:
     void failed(const QString &reason);
-    void started(const QString &path);
     void stopped();
 
 private:

@@ -39,7 +39,6 @@ public:
     BoardLink(const BoardLink &) = delete;
     BoardLink &operator=(const BoardLink &) = delete;
 
-    const std::string &path() const { return bridgePath; }
     const std::string &serial() const { return serialNumber; }
     // A bridge that came back under another node (hot-plug).
     void setPath(const std::string &path) { bridgePath = path; }
@@ -75,7 +74,6 @@ public:
 
     // The clock of the power-up waits (the system's by default).
     void setClock(const Clock &clock);
-    const Clock &clock() const { return waits; }
 
     // Reports sent to the bridge, and link failures, since the server started.
     double exchanges() const { return exchangeCount; }

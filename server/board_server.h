@@ -60,7 +60,6 @@ public:
     QString error() const { return listenError; }
     BoardLink &board() { return link; }
     Instrument &instrument() { return commands; }
-    int clientCount() const { return int(clients.size()); }
 
 private:
     struct Client {

@@ -3,7 +3,6 @@
 #include "device/text.h"
 
 #include <cctype>
-#include <cmath>
 
 namespace scpi {
 

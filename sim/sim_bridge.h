@@ -62,8 +62,6 @@ public:
     // A slow bridge: the answer to each later write-read can be read only this
     // long after its report (0: at once).
     void delayAnswers(std::chrono::milliseconds delay) { answerDelay = delay; }
-    // Answers made but not yet read (arrived or not).
-    size_t pendingAnswers() const { return answers.size() + lateOnes.size(); }
     // Answers run late: each write-read's answer turns up only once the read
     // waiting for it has given up (timed out, or taken an earlier answer), as
     // from a bridge recovering from a hiccup. Needs no clock, unlike delayAnswers.

@@ -9,8 +9,6 @@
 #define QM_VERSION "0.0.0"
 #endif
 
-namespace {} // namespace
-
 std::string virtualBridgeVersion() {
     return std::string("qm44xx-virtual-bridge ") + QM_VERSION + "\n";
 }

@@ -34,7 +34,6 @@ public:
     void set(const QDateTime &time) { state->now = time; }
     // The waits asked for so far, in milliseconds, in order.
     std::vector<long> waits() const { return state->waits; }
-    void clearWaits() { state->waits.clear(); }
 
 private:
     struct State {
