@@ -7,6 +7,7 @@
 #include "app/telemetry_plot.h"
 #include "app/telemetry_recorder.h"
 #include "device/ivr_device.h"
+#include "device/register_map.h"
 #include "device/regulator.h"
 #include "link/motherboard.h"
 
@@ -72,12 +73,12 @@ BenchMenus::BenchMenus(MainWindow *window, const Clock &clock)
         if (registerWindow->isVisible())
             registerWindow->readAll();
     });
-    // Every commit ends with the update trigger, 0x01 written to 0x0F, whoever
-    // made it: the board's line for it tells the register view to read again.
-    connect(window->motherBoard(), &MotherBoard::logMessage, registerWindow,
-            [this](const QString &line) {
-                if (line.startsWith(QLatin1String("I2C Write, ")) &&
-                    line.endsWith(QLatin1String("=> [ 0x0f 0x01 ]")))
+    // Every commit ends with the update trigger, whoever made it: it tells the
+    // register view to read again.
+    connect(window->motherBoard(), &MotherBoard::written, registerWindow,
+            [this](quint16, const QByteArray &data) {
+                if (data.size() == 2 && uint8_t(data[0]) == reg::UPDATE_TRIGGER &&
+                    uint8_t(data[1]) == reg::UPDATE_VALUE)
                     registerWindow->chipChanged();
             });
     connect(plotEntry, &QAction::triggered, this, [this] { showWindow(plotWindow); });

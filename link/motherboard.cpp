@@ -3,7 +3,6 @@
 #include "device/ivr_device.h"
 #include "link/pic.h"
 
-
 QString hexByte(uint8_t value) {
     QString text;
     text.setNum(value, 16);
@@ -33,6 +32,7 @@ void MotherBoard::logBytes(const char *head, uint16_t address, const std::string
 void MotherBoard::write(uint16_t address, std::string data) {
     logBytes("I2C Write, Addr 0x%1 => [ ", address, data);
     pic->write(address, data);
+    Q_EMIT written(address, QByteArray(data.data(), int(data.size())));
 }
 
 std::string MotherBoard::read(uint16_t address, int32_t count) {

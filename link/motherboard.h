@@ -7,6 +7,7 @@
 #include "device/i2c.h"
 #include "link/clock.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -49,6 +50,8 @@ public:
 
 Q_SIGNALS:
     void logMessage(QString msg);
+    // A write the bridge has taken (a commit ends with its update trigger).
+    void written(quint16 address, const QByteArray &data);
 
 private:
     void logBytes(const char *head, uint16_t address, const std::string &bytes);

@@ -125,6 +125,7 @@ void PIC::sendReport(const unsigned char *report) {
         throw "Error during USB write: " + std::to_string(handle.error());
     if (written != bridge::REPORT_SIZE)
         throw "Error during USB write: " + std::to_string(EIO);
+    ++sentReports;
 }
 
 void PIC::write(uint16_t address, std::string data) {

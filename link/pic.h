@@ -3,8 +3,8 @@
 // It also sends the EN-pin and PVIN-switch reports.
 #pragma once
 
-#include "link/hid_discovery.h"
 #include "device/i2c.h"
+#include "link/hid_discovery.h"
 
 #include <QObject>
 #include <memory>
@@ -35,6 +35,9 @@ public:
     void writeEN(uint8_t value);
     void writePVIN(uint8_t value);
 
+    // Reports the bridge has taken whole since the transport was opened.
+    long reportsSent() const { return sentReports; }
+
     // How long a write-read waits for the bridge's answer.
     static constexpr int READ_TIMEOUT_MS = 1000;
 
@@ -50,4 +53,5 @@ private:
     HidInterfaceRecord writeHandleRecord;
     HidInterfaceRecord readHandleRecord;
     bool trace;
+    long sentReports = 0;
 };

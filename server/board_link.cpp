@@ -72,19 +72,15 @@ bool BoardLink::ensureOpen() {
             (listed.empty() ? std::string("without a serial number") : "serial " + listed) + ")";
         return false;
     };
-    const std::string before = serialAt(bridgePath);
-    if (!openedSerial.empty() && !before.empty() && before != openedSerial)
-        return another(before);
+    if (!openedSerial.empty()) {
+        const std::string before = serialAt(bridgePath);
+        if (!before.empty() && before != openedSerial)
+            return another(before);
+    }
     try {
         std::lock_guard<std::mutex> lock(discoveryMutex());
         motherBoard = std::make_unique<MotherBoard>(nullptr, bridgePath);
         motherBoard->setClock(waits);
-        QObject::connect(motherBoard.get(), &MotherBoard::logMessage, [this](const QString &line) {
-            // One line per report sent: a write, a write-read (whose answer is
-            // logged as a second line, "I2C Read"), EN or PVIN.
-            if (!line.startsWith(QLatin1String("I2C Read")))
-                exchangeCount += 1;
-        });
     } catch (const std::string &text) {
         lastOpenError = text;
         return false;
@@ -109,16 +105,25 @@ bool BoardLink::ensureOpen() {
     return true;
 }
 
-void BoardLink::markDown() {
-    linkErrorCount += 1;
+void BoardLink::dropBoard() {
+    if (motherBoard)
+        droppedExchanges += double(motherBoard->pic->reportsSent());
     motherBoard.reset();
     activeChip = ChipDescriptor();
+}
+
+void BoardLink::markDown() {
+    linkErrorCount += 1;
+    dropBoard();
     changed();
 }
 
 void BoardLink::close() {
-    motherBoard.reset();
-    activeChip = ChipDescriptor();
+    dropBoard();
+}
+
+double BoardLink::exchanges() const {
+    return droppedExchanges + (motherBoard ? double(motherBoard->pic->reportsSent()) : 0.0);
 }
 
 MotherBoard &BoardLink::board() {

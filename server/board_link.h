@@ -76,7 +76,7 @@ public:
     void setClock(const Clock &clock);
 
     // Reports sent to the bridge, and link failures, since the server started.
-    double exchanges() const { return exchangeCount; }
+    double exchanges() const;
     double linkErrors() const { return linkErrorCount; }
 
     // Called after the bridge opened or went down, or the chip changed.
@@ -84,6 +84,8 @@ public:
 
 private:
     void changed();
+    // Lets the bridge go, keeping the count of the reports it took.
+    void dropBoard();
 
     std::string bridgePath;
     std::string serialNumber;
@@ -93,7 +95,8 @@ private:
     ChipDescriptor activeChip;
     bool pvinOn = true; // the switch is on when the bridge powers up
     Clock waits = systemClock();
-    double exchangeCount = 0;
+    double droppedExchanges = 0; // reports sent over bridges let go since
+
     double linkErrorCount = 0;
 };
 
