@@ -6,12 +6,6 @@ namespace scpi {
 
 namespace {
 
-struct PatternNode {
-    std::string longForm;
-    bool optional = false;
-    bool suffix = false;
-};
-
 std::vector<PatternNode> nodesOf(const std::string &pattern) {
     std::vector<PatternNode> nodes;
     size_t pos = 0;
@@ -73,7 +67,7 @@ bool matches(const TreeCommand &entry, const Command &command, const std::vector
     if (common)
         return nodes.size() == 1 && mnemonicMatches(nodes[0].mnemonic, entry.pattern + 1);
     suffix = -1;
-    return matchFrom(nodesOf(entry.pattern), 0, nodes, 0, suffix);
+    return matchFrom(entry.nodes, 0, nodes, 0, suffix);
 }
 
 Resolution lookUp(const std::vector<TreeCommand> &tree, const Command &command,
@@ -101,6 +95,10 @@ Resolution lookUp(const std::vector<TreeCommand> &tree, const Command &command,
 }
 
 } // namespace
+
+TreeCommand::TreeCommand(const char *pattern, int id, bool query, bool set)
+    : pattern(pattern), id(id), query(query), set(set),
+      nodes(pattern[0] == '*' ? std::vector<PatternNode>() : nodesOf(pattern)) {}
 
 std::string headerText(const Command &command) {
     std::string header = command.common ? "*" : (command.absolute ? ":" : "");

@@ -10,14 +10,24 @@
 
 namespace scpi {
 
+// One node of a command's pattern.
+struct PatternNode {
+    std::string longForm;
+    bool optional = false;
+    bool suffix = false;
+};
+
 // One command of the tree. pattern: nodes separated by ':', optional ones in
 // brackets, '#' after a node that takes a numeric suffix, as in
-// "SOURce#:VOLTage[:LEVel][:IMMediate][:AMPLitude]" or "*IDN".
+// "SOURce#:VOLTage[:LEVel][:IMMediate][:AMPLitude]" or "*IDN". Its nodes are
+// taken apart once, when the tree is made, not for every command looked up.
 struct TreeCommand {
+    TreeCommand(const char *pattern, int id, bool query, bool set);
     const char *pattern;
     int id;
     bool query; // has a query form
     bool set;   // has a command form
+    std::vector<PatternNode> nodes;
 };
 
 struct Resolution {
