@@ -1,5 +1,10 @@
 #include "device/status_flags.h"
 
+#include "device/ivr_device.h"
+#include "device/regulator.h"
+
+#include <algorithm>
+
 namespace {
 bool bit(uint8_t byte, int n) {
     return ((byte >> n) & 1) != 0;
@@ -35,4 +40,27 @@ std::vector<StatusFlag> decodeStatus(uint8_t core, const std::vector<uint8_t> &r
         flags.push_back({vr + " short circuit", statusLevel(bit(s, 2), false)});
     }
     return flags;
+}
+
+std::vector<std::string> statusFlagNames(int regulatorCount) {
+    std::vector<std::string> names;
+    for (const StatusFlag &flag :
+         decodeStatus(0, std::vector<uint8_t>(size_t(std::max(regulatorCount, 0)))))
+        names.push_back(flag.name);
+    return names;
+}
+
+bool StatusRegisters::allOnes() const {
+    bool all = (core & 0x3F) == 0x3F;
+    for (uint8_t status : regulators)
+        all = all && status == 0xFF;
+    return all;
+}
+
+StatusRegisters readStatusRegisters(IvrDevice &device, int regulatorCount) {
+    StatusRegisters read;
+    read.core = device.read_core_status();
+    for (int page : regulator::populatedPages(regulatorCount))
+        read.regulators.push_back(device.read_page_status(page));
+    return read;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class IvrDevice;
+
 enum class StatusLevel { Ok = 0, Warn = 1, Fail = 2 };
 
 struct StatusFlag {
@@ -22,3 +24,17 @@ const char *statusWord(StatusLevel level);
 // regulatorStatus: the page status of VR1, VR2, ... (IvrDevice::read_page_status).
 std::vector<StatusFlag> decodeStatus(uint8_t coreStatus,
                                      const std::vector<uint8_t> &regulatorStatus);
+
+// The flags' names for a chip with this many regulators, in decodeStatus' order.
+std::vector<std::string> statusFlagNames(int regulatorCount);
+
+// The chip's status registers, read from the bus: the core status and the
+// page status of each regulator it has.
+struct StatusRegisters {
+    uint8_t core = 0;
+    std::vector<uint8_t> regulators; // VR1, VR2, ...
+    // Every one read with all its bits set, as a chip that no longer answers
+    // reads: worth checking whether it still does.
+    bool allOnes() const;
+};
+StatusRegisters readStatusRegisters(IvrDevice &device, int regulatorCount);

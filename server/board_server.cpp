@@ -38,12 +38,9 @@ bool BoardServer::start() {
         if (!series)
             return;
         const ChipDescriptor &chip = link.chip();
-        std::vector<std::string> names;
-        for (const StatusFlag &flag :
-             decodeStatus(0, std::vector<uint8_t>(size_t(chip.regulator_count))))
-            names.push_back(flag.name);
         series->setChip(link.identified() ? chip.chip_name : std::string(), chip.regulator_count,
-                        link.identified() ? names : std::vector<std::string>());
+                        link.identified() ? statusFlagNames(chip.regulator_count)
+                                          : std::vector<std::string>());
         series->setUp(link.isOpen());
     };
     link.ensureOpen();
@@ -102,10 +99,7 @@ void BoardServer::poll() {
         std::vector<double> vout;
         for (int page : pages)
             vout.push_back(regulator::shownVout(device.read_vout(page)));
-        const uint8_t core = device.read_core_status();
-        std::vector<uint8_t> pageStatus;
-        for (int page : pages)
-            pageStatus.push_back(device.read_page_status(page));
+        const StatusRegisters status = readStatusRegisters(device, chip.regulator_count);
         // All ones may be a bus where nothing answers any more: the chip's ID
         // tells.
         if (device.register_cache[reg::VIN] == 0xFF &&
@@ -114,7 +108,7 @@ void BoardServer::poll() {
             link.forgetChip();
         } else if (series) {
             std::vector<int> levels;
-            for (const StatusFlag &flag : decodeStatus(core, pageStatus))
+            for (const StatusFlag &flag : decodeStatus(status.core, status.regulators))
                 levels.push_back(int(flag.level));
             series->setReadings(vin, temperature, vout, levels);
         }

@@ -592,20 +592,14 @@ Instrument::Action Instrument::prepare(const Command &c, int id, long suffix, Cl
             const int count = board->chip().regulator_count;
             std::vector<std::string> parts;
             if (names) {
-                for (const StatusFlag &flag : decodeStatus(0, std::vector<uint8_t>(size_t(count))))
-                    parts.push_back("\"" + flag.name + "\"");
+                for (const std::string &name : statusFlagNames(count))
+                    parts.push_back("\"" + name + "\"");
                 return joined(parts);
             }
-            const uint8_t core = device.read_core_status();
-            std::vector<uint8_t> regulators;
-            bool allOnes = (core & 0x3F) == 0x3F;
-            for (int page : regulator::populatedPages(count)) {
-                regulators.push_back(device.read_page_status(page));
-                allOnes = allOnes && regulators.back() == 0xFF;
-            }
-            if (allOnes)
+            const StatusRegisters status = readStatusRegisters(device, count);
+            if (status.allOnes())
                 confirmAnswering();
-            for (const StatusFlag &flag : decodeStatus(core, regulators))
+            for (const StatusFlag &flag : decodeStatus(status.core, status.regulators))
                 parts.push_back(statusWord(flag.level));
             return joined(parts);
         };
