@@ -121,16 +121,8 @@ void BenchMenus::sampled(double vin, double temperature, double vout1, double vo
     samples.append(now.toMSecsSinceEpoch(),
                    {vin, temperature, regulator::shownVout(vout1), regulator::shownVout(vout2),
                     regulator::shownVout(vout3)});
-    if (recording->recording()) {
-        TelemetrySample sample;
-        sample.time = now.toUTC().toString(Qt::ISODateWithMs).toStdString();
-        sample.vin = vin;
-        sample.temperature = temperature;
-        const double byPage[] = {vout1, vout2, vout3};
-        for (int page : regulator::populatedPages(regulators))
-            sample.vout.push_back(byPage[page - 1]);
-        recording->write(sample);
-    }
+    if (recording->recording())
+        recording->write(samples.sample(samples.size() - 1, regulators));
     plotWindow->sampleAdded();
 }
 

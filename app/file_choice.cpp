@@ -1,8 +1,10 @@
 #include "app/file_choice.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSaveFile>
 #include <QSettings>
 
 namespace {
@@ -32,4 +34,19 @@ void chooseFile(QWidget *parent, FileChoice choice, const QString &title, const 
     const QString problem = act(path);
     if (!problem.isEmpty())
         QMessageBox::warning(parent, title, problem);
+}
+
+QString specialFileRefusal(const QString &path) {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return QCoreApplication::translate("FileChoice", "%1 is not a regular file").arg(path);
+    return QString();
+}
+
+QString saveWholeFile(const QString &path, const QByteArray &bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return QCoreApplication::translate("FileChoice", "cannot write %1: %2")
+            .arg(path, file.errorString());
+    return QString();
 }

@@ -7,8 +7,6 @@
 #include "device/settings.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 const char *FILTER = "Settings files (*.cfg);;All files (*)";
@@ -21,9 +19,9 @@ QString fromStd(const std::string &text) {
 SettingsActions::SettingsActions(MainWindow *window) : QObject(window), window(window) {}
 
 QString SettingsActions::save(const QString &path) {
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return tr("%1 is not a regular file").arg(path);
+    const QString special = specialFileRefusal(path);
+    if (!special.isEmpty())
+        return special;
     // The chip's own settings, as the tool saves them, read through a second
     // model on the same board: changes that wait for Execute stay pending in
     // the window's model.
@@ -35,18 +33,13 @@ QString SettingsActions::save(const QString &path) {
     const std::string unsavable = unsavableReason(settings);
     if (!unsavable.empty())
         return tr("%1: %2").arg(path, fromStd(unsavable));
-    const std::string text = formatConfig(settings, "qm44xx-panel");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
-        return tr("cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    return saveWholeFile(path, QByteArray::fromStdString(formatConfig(settings, "qm44xx-panel")));
 }
 
 QString SettingsActions::load(const QString &path) {
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) // a pipe would block, a device never end
-        return tr("%1 is not a regular file").arg(path);
+    const QString special = specialFileRefusal(path);
+    if (!special.isEmpty())
+        return special;
     QFile input(path);
     if (!input.open(QIODevice::ReadOnly))
         return tr("cannot open %1: %2").arg(path, input.errorString());

@@ -1,5 +1,10 @@
 #include "app/telemetry_history.h"
 
+#include "device/regulator.h"
+#include "device/telemetry_format.h"
+
+#include <QDateTime>
+
 #include <algorithm>
 #include <limits>
 
@@ -127,4 +132,15 @@ void TelemetryHistory::thinned(Channel channel, size_t first, size_t last, int b
         i = end;
     }
     keep(last - 1);
+}
+
+TelemetrySample TelemetryHistory::sample(size_t i, int regulators) const {
+    TelemetrySample sample;
+    sample.time =
+        QDateTime::fromMSecsSinceEpoch(times[i], Qt::UTC).toString(Qt::ISODateWithMs).toStdString();
+    sample.vin = series[VIN][i];
+    sample.temperature = series[TEMPERATURE][i];
+    for (int page : regulator::populatedPages(regulators))
+        sample.vout.push_back(series[outputChannel(page)][i]);
+    return sample;
 }

@@ -12,6 +12,8 @@
 #include <array>
 #include <vector>
 
+struct TelemetrySample;
+
 class TelemetryHistory {
 public:
     enum Channel { VIN, TEMPERATURE, VOUT_PAGE1, VOUT_PAGE2, VOUT_PAGE3, CHANNELS };
@@ -26,6 +28,10 @@ public:
     qint64 msecs(size_t i) const { return times[i]; }
     double seconds(size_t i) const { return axis[i]; }
     double value(Channel channel, size_t i) const { return series[channel][i]; }
+    static Channel outputChannel(int page) { return Channel(VOUT_PAGE1 + page - 1); }
+    // Sample i as the CSV rows have it: the time in UTC and the outputs of a
+    // chip with this many regulators.
+    TelemetrySample sample(size_t i, int regulators) const;
     // The index of each period's first sample, ascending, beginning with 0.
     const std::vector<size_t> &periodStarts() const { return starts; }
     // The end (one past the last sample) of the period that begins at starts[k].

@@ -7,7 +7,6 @@
 
 #include <QComboBox>
 #include <QDateTime>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -28,10 +27,6 @@
 namespace {
 
 const QString TITLE = QStringLiteral("Telemetry plot");
-
-TelemetryHistory::Channel outputChannel(int page) {
-    return TelemetryHistory::Channel(TelemetryHistory::VOUT_PAGE1 + page - 1);
-}
 
 // A curve drawn straight from the history, one polyline per powered period (the
 // gaps stay gaps), thinned to about two points per pixel column of the canvas:
@@ -54,12 +49,13 @@ public:
                                         const QwtScaleMap *xMap = nullptr) const {
         QVector<QVector<QPointF>> lines;
         const std::vector<size_t> &starts = history.periodStarts();
+        const size_t from = history.lowerBound(x0), to = history.lowerBound(x1) + 1;
         for (size_t k = 0; k < starts.size(); ++k) {
             const size_t begin = starts[k], end = history.periodEnd(k);
-            size_t first = std::max(begin, history.lowerBound(x0));
+            size_t first = std::max(begin, from);
             if (first > begin)
                 --first;
-            const size_t last = std::min(end, history.lowerBound(x1) + 1);
+            const size_t last = std::min(end, to);
             if (first >= last)
                 continue;
             int buckets = 0; // none: every sample
@@ -200,7 +196,7 @@ void TelemetryPlot::setRegulatorCount(int count) {
         auto *c = static_cast<HistoryCurve *>(curves[size_t(1 + vr)]);
         const int page = regulator::pageOf(vr, count);
         if (page != 0)
-            c->setChannel(outputChannel(page));
+            c->setChannel(TelemetryHistory::outputChannel(page));
         c->setVisible(page != 0);
         c->setItemAttribute(QwtPlotItem::Legend, page != 0);
     }
@@ -238,8 +234,8 @@ void TelemetryPlot::refresh() {
     const size_t last = history.lowerBound(std::nextafter(shown.second, 1e300));
     std::pair<double, double> volts = history.range(TelemetryHistory::VIN, first, last);
     for (int vr = 1; vr <= regulators && vr <= 3; ++vr) {
-        const std::pair<double, double> output =
-            history.range(outputChannel(regulator::pageOf(vr, regulators)), first, last);
+        const std::pair<double, double> output = history.range(
+            TelemetryHistory::outputChannel(regulator::pageOf(vr, regulators)), first, last);
         volts = {std::min(volts.first, output.first), std::max(volts.second, output.second)};
     }
     setNiceScale(plotWidget, QwtPlot::yLeft, volts, 0.1);
@@ -263,8 +259,9 @@ void TelemetryPlot::showEvent(QShowEvent *event) {
 }
 
 QString TelemetryPlot::exportPng(const QString &path) {
-    if (QFileInfo(path).exists() && !QFileInfo(path).isFile())
-        return tr("%1 is not a regular file").arg(path);
+    const QString special = specialFileRefusal(path);
+    if (!special.isEmpty())
+        return special;
     const QImage image = plotWidget->grab().toImage();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
@@ -273,27 +270,16 @@ QString TelemetryPlot::exportPng(const QString &path) {
 }
 
 QString TelemetryPlot::exportCsv(const QString &path) const {
-    if (QFileInfo(path).exists() && !QFileInfo(path).isFile())
-        return tr("%1 is not a regular file").arg(path);
+    const QString special = specialFileRefusal(path);
+    if (!special.isEmpty())
+        return special;
     const QPair<double, double> shown = shownInterval();
     std::string text = telemetryCsvHeader(regulators) + "\n";
     const size_t last = history.lowerBound(std::nextafter(shown.second, 1e300));
     for (size_t i = history.lowerBound(shown.first); i < last; ++i) {
-        TelemetrySample sample;
-        sample.time = QDateTime::fromMSecsSinceEpoch(history.msecs(i), Qt::UTC)
-                          .toString(Qt::ISODateWithMs)
-                          .toStdString();
-        sample.vin = history.value(TelemetryHistory::VIN, i);
-        sample.temperature = history.value(TelemetryHistory::TEMPERATURE, i);
-        for (int page : regulator::populatedPages(regulators))
-            sample.vout.push_back(history.value(outputChannel(page), i));
-        text += telemetryCsvRow(sample) + "\n";
+        text += telemetryCsvRow(history.sample(i, regulators)) + "\n";
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
-        return tr("cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    return saveWholeFile(path, QByteArray::fromStdString(text));
 }
 
 void TelemetryPlot::askExportPng() {

@@ -1,5 +1,7 @@
 #include "app/telemetry_recorder.h"
 
+#include "app/file_choice.h"
+
 #include <QFileInfo>
 
 TelemetryRecorder::TelemetryRecorder(QObject *parent) : QObject(parent) {}
@@ -8,9 +10,9 @@ TelemetryRecorder::~TelemetryRecorder() = default;
 
 QString TelemetryRecorder::start(const QString &path, int regulatorCount) {
     stop();
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return tr("%1 is not a regular file").arg(path);
+    const QString special = specialFileRefusal(path);
+    if (!special.isEmpty())
+        return special;
     auto opened = std::make_unique<QFile>(path);
     if (!opened->open(QIODevice::WriteOnly | QIODevice::Truncate))
         return tr("cannot open %1: %2").arg(path, opened->errorString());
