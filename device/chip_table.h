@@ -23,3 +23,10 @@ extern const std::vector<ChipDescriptor> chip_table;
 const ChipDescriptor *findChipModel(const std::string &name);
 // "QM4411, QM4422, ..." for messages.
 std::string chipModelNames();
+
+// The identified chip read idRead from its ID register: a bus where nothing
+// answers any more ("the chip stopped answering: QM4434 at 0x11 reads 0xff
+// (is EN high and PVIN on?)").
+std::string chipStoppedAnswering(const ChipDescriptor &chip, uint8_t idRead);
+// "QM4422 has no VR3 (it has 2 regulators)".
+std::string noSuchRegulator(const ChipDescriptor &chip, int regulator);

@@ -307,22 +307,17 @@ Instrument::Action Instrument::prepare(const Command &c, int id, long suffix, Cl
     // tells.
     auto confirmAnswering = [board]() {
         const ChipDescriptor found = board->chip();
-        IvrDevice &device = board->device();
-        if (device.read_register(reg::CHIP_ID, true, false) == found.chip_id)
+        const uint8_t id = board->device().read_register(reg::CHIP_ID, true, false);
+        if (id == found.chip_id)
             return;
         board->forgetChip();
-        raise(scpi::HARDWARE_ERROR, "the chip stopped answering: " + found.chip_name + " at " +
-                                        text::hex2(found.i2c_address) +
-                                        " reads 0xff (is EN high and PVIN on?)");
+        raise(scpi::HARDWARE_ERROR, chipStoppedAnswering(found, id));
     };
     auto pageOf = [board](int vr) {
         const ChipDescriptor &found = board->chip();
         const int page = regulator::pageOf(vr, found.regulator_count);
         if (page == 0)
-            raise(scpi::SETTINGS_CONFLICT, found.chip_name + " has no VR" + std::to_string(vr) +
-                                               " (it has " + std::to_string(found.regulator_count) +
-                                               " regulator" +
-                                               (found.regulator_count == 1 ? ")" : "s)"));
+            raise(scpi::SETTINGS_CONFLICT, noSuchRegulator(found, vr));
         return page;
     };
     const bool query = c.query;
@@ -652,12 +647,11 @@ Instrument::Action Instrument::prepare(const Command &c, int id, long suffix, Cl
             return [board, chip]() {
                 IvrDevice &device = chip();
                 device.refresh(); // the chip's settings as they are now
-                if (device.register_cache[reg::CHIP_ID] != board->chip().chip_id) {
+                const uint8_t id = device.register_cache[reg::CHIP_ID];
+                if (id != board->chip().chip_id) {
                     const ChipDescriptor found = board->chip();
                     board->forgetChip();
-                    raise(scpi::HARDWARE_ERROR, "the chip stopped answering: " + found.chip_name +
-                                                    " at " + text::hex2(found.i2c_address) +
-                                                    " reads 0xff (is EN high and PVIN on?)");
+                    raise(scpi::HARDWARE_ERROR, chipStoppedAnswering(found, id));
                 }
                 const ChipSettings settings = settingsFromCache(device);
                 const std::string unsavable = unsavableReason(settings);
