@@ -341,8 +341,12 @@ void Session::dump(const Command &command) {
 
 void Session::save(const Command &command) {
     const std::string &file = command.file;
+    // The chip's settings as they are now: read once, by identification when
+    // this is the session's first look at the chip.
+    const bool identifiedBefore = identified;
     IvrDevice &device = chip();
-    device.refresh(); // the chip's settings as they are now
+    if (identifiedBefore)
+        device.refresh();
     // A silent chip reads all ones, which no setting is: say so, rather than
     // that a target is out of range.
     if (device.register_cache[reg::CHIP_ID] != activeChip.chip_id)
