@@ -153,14 +153,13 @@ ParseResult parseCommand(const std::vector<std::string> &words) {
     }
     Command command;
     command.entry = entry;
-    command.name = entry->name();
     command.verify = verify;
     command.json = entry->json && takeOption(args, "--json");
     if (verify && entry->verify == VerifyOption::Refused)
-        return failure(command.name, "--verify applies to writes only");
+        return failure(entry->name(), "--verify applies to writes only");
     const std::string error = entry->parse(args, command);
     if (!error.empty())
-        return failure(command.name, error);
+        return failure(entry->name(), error);
     ParseResult result;
     result.commands.push_back(command);
     return result;

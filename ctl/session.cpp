@@ -63,12 +63,12 @@ void Session::execute(const Command &command) {
         // The link's and the device model's own texts.
         throw CommandError{EXIT_BOARD, text, std::string(), linkErrorHint(text)};
     } catch (const std::exception &e) {
-        throw CommandError{EXIT_BOARD, command.name + ": " + e.what(), std::string()};
+        throw CommandError{EXIT_BOARD, command.entry->name() + ": " + e.what(), std::string()};
     }
     // Output that did not reach its reader (a full disk, a closed pipe) is a
     // failed command, whatever the command.
     if (!out.flush())
-        throw fileError(command.name + ": cannot write the output");
+        throw fileError(command.entry->name() + ": cannot write the output");
 }
 
 std::string Session::timestamp() const {
@@ -111,10 +111,10 @@ int Session::pageOf(const Command &command) {
     const int page = regulator::pageOf(command.regulator, activeChip.regulator_count);
     if (page == 0) {
         const int count = activeChip.regulator_count;
-        throw usageError(command.name, activeChip.chip_name + " has no VR" +
-                                           std::to_string(command.regulator) + " (it has " +
-                                           std::to_string(count) + " regulator" +
-                                           (count == 1 ? ")" : "s)"));
+        throw usageError(command.entry->name(), activeChip.chip_name + " has no VR" +
+                                                    std::to_string(command.regulator) +
+                                                    " (it has " + std::to_string(count) +
+                                                    " regulator" + (count == 1 ? ")" : "s)"));
     }
     return page;
 }
