@@ -276,38 +276,38 @@ void Session::telemetry(const Command &command) {
     }
 }
 
-void Session::commitSetting(const Command &command, uint8_t touched) {
+void Session::commitSetting(const Command &command, const std::vector<uint8_t> &touched) {
     chip().commit();
     if (command.verify || options.verifyAll)
-        verifyRegisters({touched});
+        verifyRegisters(touched);
 }
 
 void Session::setVout(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
     device.set_dac_code(page, command.code);
-    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_DAC));
+    commitSetting(command, {uint8_t(reg::pageBase(page) + reg::PAGE_DAC)});
 }
 
 void Session::setEnable(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
     device.set_enable(page, command.on ? 1 : 0);
-    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_CONTROL));
+    commitSetting(command, {uint8_t(reg::pageBase(page) + reg::PAGE_CONTROL)});
 }
 
 void Session::setDvs(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
     device.set_dvs_code(page, command.code);
-    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_DVS));
+    commitSetting(command, {uint8_t(reg::pageBase(page) + reg::PAGE_DVS)});
 }
 
 void Session::setSs(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
     setSoftStart(device, page, command.code);
-    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_SS_CLIM));
+    commitSetting(command, {uint8_t(reg::pageBase(page) + reg::PAGE_SS_CLIM)});
 }
 
 void Session::regGet(const Command &command) {
@@ -321,10 +321,10 @@ void Session::regGet(const Command &command) {
 void Session::regSet(const Command &command) {
     const uint8_t address = uint8_t(command.address);
     writeRegister(chip(), address, uint8_t(command.code));
-    if (isForceable(address))
-        return;
-    if (command.verify || options.verifyAll)
-        verifyRegisters({address});
+    // A forced register cannot be read back. writeRegister committed the
+    // others, so the commit here finds nothing pending.
+    if (!isForceable(address))
+        commitSetting(command, {address});
 }
 
 void Session::dump(const Command &command) {
@@ -389,10 +389,7 @@ void Session::load(const Command &command) {
         throw fileError("load: " + file + ": line " + std::to_string(parsed.chipLine) + ": " +
                         mismatch);
 
-    const std::vector<uint8_t> touched = applySettings(device, parsed.config);
-    device.commit();
-    if (command.verify || options.verifyAll)
-        verifyRegisters(touched);
+    commitSetting(command, applySettings(device, parsed.config));
 }
 
 } // namespace ctl
