@@ -212,7 +212,6 @@ std::string helpText() {
 int run(const std::vector<std::string> &arguments, std::istream &in, std::ostream &out,
         std::ostream &err, const Clock &clock, bool inputIsTerminal) {
     SessionOptions options;
-    bool deviceGiven = false;
     std::vector<std::string> models; // one simulated board each
     size_t next = 0;
     for (; next < arguments.size(); ++next) {
@@ -234,18 +233,16 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
                 findChipModel(arguments[next + 1]))
                 model = arguments[++next];
             models.push_back(model);
-        } else if (argument == "--device" || argument.compare(0, 9, "--device=") == 0) {
-            std::string path;
-            if (argument.size() > 8)
-                path = argument.substr(9);
-            else if (next + 1 < arguments.size())
+        } else if (const text::OptionWord word = text::splitOption(argument);
+                   word.name == "--device") {
+            std::string path = word.value;
+            if (!word.hasValue && next + 1 < arguments.size())
                 path = arguments[++next];
             if (path.empty())
                 return optionError(err, "--device needs a path");
-            if (deviceGiven)
+            if (!options.devicePath.empty())
                 return optionError(err, "--device given twice (one board per run)");
             options.devicePath = path;
-            deviceGiven = true;
         } else if (argument == "--json") {
             options.jsonAll = true;
         } else if (argument == "--trace") {
