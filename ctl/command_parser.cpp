@@ -30,10 +30,10 @@ bool takeOption(std::vector<std::string> &words, const std::string &option) {
 
 // "vout, enable, dvs or ss": the second words of a group's commands.
 std::string alternatives(const std::vector<const CommandEntry *> &group) {
-    std::string text;
-    for (size_t i = 0; i < group.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == group.size() ? " or " : ", ") + group[i]->words[1];
-    return text;
+    std::vector<std::string> words;
+    for (const CommandEntry *entry : group)
+        words.push_back(entry->words[1]);
+    return text::joinedList(words, "or");
 }
 
 } // namespace

@@ -159,10 +159,7 @@ std::string jsonCommands() {
         if (entry.json)
             names.push_back(entry.name());
     }
-    std::string text;
-    for (size_t i = 0; i < names.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
-    return text;
+    return text::joinedList(names, "and");
 }
 
 } // namespace
