@@ -43,7 +43,7 @@ int optionError(std::ostream &err, const std::string &message) {
 // A command the parser refused: the usage of the command, or for a word that is
 // no command, the pointer to --help that an unknown option gets.
 CommandError parseError(const ParseResult &parsed) {
-    return {EXIT_USAGE, parsed.error, parsed.usage.empty() ? TRY_HELP : parsed.usage, ""};
+    return {EXIT_USAGE, parsed.error, parsed.usage.empty() ? TRY_HELP : parsed.usage};
 }
 
 // Done when the output reached its reader, a failure with a message otherwise.
@@ -90,13 +90,13 @@ int runCommands(Session &session, const std::vector<Command> &commands, std::ost
 int runLine(Session &session, const std::string &line, bool tooLong, const std::string &where,
             std::ostream &err) {
     if (tooLong)
-        return report(err, where,
-                      {EXIT_USAGE, "longer than " + std::to_string(MAX_LINE_LENGTH) + " characters",
-                       std::string(), std::string()});
+        return report(
+            err, where,
+            {EXIT_USAGE, "longer than " + std::to_string(MAX_LINE_LENGTH) + " characters"});
     std::vector<Word> words;
     std::string error;
     if (!tokenizeLine(line, words, error))
-        return report(err, where, {EXIT_USAGE, error, std::string(), std::string()});
+        return report(err, where, {EXIT_USAGE, error});
     const ParseResult parsed = parseCommands(words);
     if (!parsed.ok())
         return report(err, where, parseError(parsed));
@@ -263,7 +263,7 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
         std::string error;
         const std::vector<std::string> rest(arguments.begin() + long(next), arguments.end());
         if (!wordsFromArguments(rest, words, error))
-            return report(err, "", {EXIT_USAGE, error, std::string(), std::string()});
+            return report(err, "", {EXIT_USAGE, error});
         parsed = parseCommands(words);
         if (!parsed.ok())
             return report(err, "", parseError(parsed));

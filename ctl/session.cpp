@@ -31,7 +31,7 @@ CommandError usageError(const std::string &command, const std::string &message) 
 }
 
 CommandError fileError(const std::string &message) {
-    return {EXIT_USAGE, message, std::string()};
+    return {EXIT_USAGE, message};
 }
 
 // Reads at most MAX_CONFIG_SIZE + 1 bytes, so that a larger input is refused by
@@ -63,7 +63,7 @@ void Session::execute(const Command &command) {
         // The link's and the device model's own texts.
         throw CommandError{EXIT_BOARD, text, std::string(), linkErrorHint(text)};
     } catch (const std::exception &e) {
-        throw CommandError{EXIT_BOARD, command.entry->name() + ": " + e.what(), std::string()};
+        throw CommandError{EXIT_BOARD, command.entry->name() + ": " + e.what()};
     }
     // Output that did not reach its reader (a full disk, a closed pipe) is a
     // failed command, whatever the command.
@@ -99,7 +99,7 @@ IvrDevice &Session::chip() {
         // The known models only: never the general call (see powerOnKnownChip).
         const ChipDescriptor found = device.identify_known_chip();
         if (found.regulator_count == 0)
-            throw CommandError{EXIT_BOARD, NOT_POWERED, std::string()};
+            throw CommandError{EXIT_BOARD, NOT_POWERED};
         device.refresh();
         activeChip = found;
         identified = true;
@@ -129,17 +129,14 @@ void Session::verifyRegisters(const std::vector<uint8_t> &addresses) {
         if (reg::isPageControl(address)) {
             const uint8_t bit = reg::PAGE_CONTROL_CACHED_BITS;
             if ((read & bit) != (expected & bit))
-                throw CommandError{EXIT_BOARD,
-                                   "verify failed: the enable bit of register " +
-                                       text::hex2(address) + " reads " +
-                                       ((read & bit) ? "1" : "0") + ", " +
-                                       ((expected & bit) ? "1" : "0") + " was written",
-                                   std::string()};
+                throw CommandError{EXIT_BOARD, "verify failed: the enable bit of register " +
+                                                   text::hex2(address) + " reads " +
+                                                   ((read & bit) ? "1" : "0") + ", " +
+                                                   ((expected & bit) ? "1" : "0") + " was written"};
         } else if (read != expected) {
-            throw CommandError{EXIT_BOARD,
-                               "verify failed: register " + text::hex2(address) + " reads " +
-                                   text::hex2(read) + ", " + text::hex2(expected) + " was written",
-                               std::string()};
+            throw CommandError{EXIT_BOARD, "verify failed: register " + text::hex2(address) +
+                                               " reads " + text::hex2(read) + ", " +
+                                               text::hex2(expected) + " was written"};
         }
     }
 }
@@ -162,8 +159,7 @@ void Session::power(const Command &command) {
     if (found.regulator_count == 0)
         throw CommandError{EXIT_BOARD,
                            "IVR not powered: no known chip answered after EN went high (is "
-                           "PVIN on?)",
-                           std::string()};
+                           "PVIN on?)"};
     activeChip = found;
     identified = true;
 }
@@ -189,11 +185,9 @@ void Session::confirmChipAnswers(IvrDevice &device) {
     const uint8_t id = device.read_register(reg::CHIP_ID, true, false);
     if (id == activeChip.chip_id)
         return;
-    throw CommandError{EXIT_BOARD,
-                       "the chip stopped answering: " + activeChip.chip_name + " at " +
-                           text::hex2(uint8_t(device.i2c_address)) + " reads " + text::hex2(id) +
-                           " (is EN high and PVIN on?)",
-                       std::string()};
+    throw CommandError{EXIT_BOARD, "the chip stopped answering: " + activeChip.chip_name + " at " +
+                                       text::hex2(uint8_t(device.i2c_address)) + " reads " +
+                                       text::hex2(id) + " (is EN high and PVIN on?)"};
 }
 
 void Session::status(const Command &command) {
@@ -211,7 +205,7 @@ void Session::status(const Command &command) {
     const std::string failed = command.check ? failedFlags(core, regulators) : std::string();
     if (!failed.empty()) {
         out.flush();
-        throw CommandError{EXIT_FAULT, "status: FAIL: " + failed, std::string()};
+        throw CommandError{EXIT_FAULT, "status: FAIL: " + failed};
     }
 }
 
