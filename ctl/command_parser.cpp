@@ -30,10 +30,10 @@ bool takeOption(std::vector<std::string> &words, const std::string &option) {
 
 // "vout, enable, dvs or ss": the second words of a group's commands.
 std::string alternatives(const std::vector<const CommandEntry *> &group) {
-    std::string text;
-    for (size_t i = 0; i < group.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == group.size() ? " or " : ", ") + group[i]->words[1];
-    return text;
+    std::vector<std::string> words;
+    for (const CommandEntry *entry : group)
+        words.push_back(entry->words[1]);
+    return text::joinedList(words, "or");
 }
 
 } // namespace
@@ -153,14 +153,13 @@ ParseResult parseCommand(const std::vector<std::string> &words) {
     }
     Command command;
     command.entry = entry;
-    command.name = entry->name();
     command.verify = verify;
     command.json = entry->json && takeOption(args, "--json");
     if (verify && entry->verify == VerifyOption::Refused)
-        return failure(command.name, "--verify applies to writes only");
+        return failure(entry->name(), "--verify applies to writes only");
     const std::string error = entry->parse(args, command);
     if (!error.empty())
-        return failure(command.name, error);
+        return failure(entry->name(), error);
     ParseResult result;
     result.commands.push_back(command);
     return result;

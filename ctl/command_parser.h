@@ -21,8 +21,7 @@ struct TelemetryOptions {
 // One parsed command: its entry of the command table and its arguments.
 struct Command {
     const CommandEntry *entry = nullptr;
-    std::string name; // "set vout", "reg get", ... for messages
-    bool on = false;  // power, pvin, set enable
+    bool on = false; // power, pvin, set enable
     int regulator = 0;
     int code = 0; // DAC code, rate code or register value
     int address = 0;

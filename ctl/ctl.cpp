@@ -43,7 +43,7 @@ int optionError(std::ostream &err, const std::string &message) {
 // A command the parser refused: the usage of the command, or for a word that is
 // no command, the pointer to --help that an unknown option gets.
 CommandError parseError(const ParseResult &parsed) {
-    return {EXIT_USAGE, parsed.error, parsed.usage.empty() ? TRY_HELP : parsed.usage, ""};
+    return {EXIT_USAGE, parsed.error, parsed.usage.empty() ? TRY_HELP : parsed.usage};
 }
 
 // Done when the output reached its reader, a failure with a message otherwise.
@@ -90,13 +90,13 @@ int runCommands(Session &session, const std::vector<Command> &commands, std::ost
 int runLine(Session &session, const std::string &line, bool tooLong, const std::string &where,
             std::ostream &err) {
     if (tooLong)
-        return report(err, where,
-                      {EXIT_USAGE, "longer than " + std::to_string(MAX_LINE_LENGTH) + " characters",
-                       std::string(), std::string()});
+        return report(
+            err, where,
+            {EXIT_USAGE, "longer than " + std::to_string(MAX_LINE_LENGTH) + " characters"});
     std::vector<Word> words;
     std::string error;
     if (!tokenizeLine(line, words, error))
-        return report(err, where, {EXIT_USAGE, error, std::string(), std::string()});
+        return report(err, where, {EXIT_USAGE, error});
     const ParseResult parsed = parseCommands(words);
     if (!parsed.ok())
         return report(err, where, parseError(parsed));
@@ -159,10 +159,7 @@ std::string jsonCommands() {
         if (entry.json)
             names.push_back(entry.name());
     }
-    std::string text;
-    for (size_t i = 0; i < names.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
-    return text;
+    return text::joinedList(names, "and");
 }
 
 } // namespace
@@ -212,7 +209,6 @@ std::string helpText() {
 int run(const std::vector<std::string> &arguments, std::istream &in, std::ostream &out,
         std::ostream &err, const Clock &clock, bool inputIsTerminal) {
     SessionOptions options;
-    bool deviceGiven = false;
     std::vector<std::string> models; // one simulated board each
     size_t next = 0;
     for (; next < arguments.size(); ++next) {
@@ -234,18 +230,16 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
                 findChipModel(arguments[next + 1]))
                 model = arguments[++next];
             models.push_back(model);
-        } else if (argument == "--device" || argument.compare(0, 9, "--device=") == 0) {
-            std::string path;
-            if (argument.size() > 8)
-                path = argument.substr(9);
-            else if (next + 1 < arguments.size())
+        } else if (const text::OptionWord word = text::splitOption(argument);
+                   word.name == "--device") {
+            std::string path = word.value;
+            if (!word.hasValue && next + 1 < arguments.size())
                 path = arguments[++next];
             if (path.empty())
                 return optionError(err, "--device needs a path");
-            if (deviceGiven)
+            if (!options.devicePath.empty())
                 return optionError(err, "--device given twice (one board per run)");
             options.devicePath = path;
-            deviceGiven = true;
         } else if (argument == "--json") {
             options.jsonAll = true;
         } else if (argument == "--trace") {
@@ -269,7 +263,7 @@ int run(const std::vector<std::string> &arguments, std::istream &in, std::ostrea
         std::string error;
         const std::vector<std::string> rest(arguments.begin() + long(next), arguments.end());
         if (!wordsFromArguments(rest, words, error))
-            return report(err, "", {EXIT_USAGE, error, std::string(), std::string()});
+            return report(err, "", {EXIT_USAGE, error});
         parsed = parseCommands(words);
         if (!parsed.ok())
             return report(err, "", parseError(parsed));

@@ -1,9 +1,10 @@
 #include "ctl/files.h"
 
+#include "link/link_errors.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,10 +12,6 @@
 namespace ctl {
 
 namespace {
-
-std::string reason(int error) {
-    return std::strerror(error);
-}
 
 std::string notRegular(mode_t mode) {
     const char *kind = S_ISDIR(mode)                    ? "a directory"
@@ -76,17 +73,17 @@ bool resolve(const std::string &file, std::string &target) {
 std::string replaceFile(const std::string &file, const std::string &text) {
     std::string target;
     if (!resolve(file, target))
-        return reason(errno);
+        return errnoMeaning(errno);
     struct stat old;
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT)
-        return reason(errno);
+        return errnoMeaning(errno);
     if (exists && !S_ISREG(old.st_mode))
         return notRegular(old.st_mode);
     // A file we may not write stays as it is, though the directory would let
     // us replace it.
     if (exists && ::access(target.c_str(), W_OK) != 0)
-        return reason(errno);
+        return errnoMeaning(errno);
 
     const size_t slash = target.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
@@ -94,7 +91,7 @@ std::string replaceFile(const std::string &file, const std::string &text) {
     std::string temporary = directory + (directory == "." ? "/." : ".") + base + ".XXXXXX";
     const int fd = ::mkostemp(&temporary[0], O_CLOEXEC);
     if (fd < 0)
-        return reason(errno);
+        return errnoMeaning(errno);
 
     std::string error;
     mode_t mode = 0;
@@ -103,11 +100,11 @@ std::string replaceFile(const std::string &file, const std::string &text) {
         struct stat fresh;
         // The owner first: changing it clears set-user-ID and set-group-ID bits.
         if (::fstat(fd, &fresh) != 0)
-            error = reason(errno);
+            error = errnoMeaning(errno);
         else if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
                  ::fchown(fd, old.st_uid, old.st_gid) != 0)
             error = "its owner and group (" + std::to_string(old.st_uid) + ":" +
-                    std::to_string(old.st_gid) + ") cannot be kept: " + reason(errno);
+                    std::to_string(old.st_gid) + ") cannot be kept: " + errnoMeaning(errno);
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -115,17 +112,17 @@ std::string replaceFile(const std::string &file, const std::string &text) {
     }
     std::string back;
     if (error.empty() && ::fchmod(fd, mode) != 0)
-        error = reason(errno);
+        error = errnoMeaning(errno);
     if (error.empty() && (!writeAll(fd, text) || ::fsync(fd) != 0))
-        error = reason(errno);
+        error = errnoMeaning(errno);
     if (error.empty() && !readUpTo(fd, text.size() + 1, back, true))
-        error = reason(errno);
+        error = errnoMeaning(errno);
     if (error.empty() && back != text)
         error = "the written file reads back differently";
     if (::close(fd) != 0 && error.empty())
-        error = reason(errno);
+        error = errnoMeaning(errno);
     if (error.empty() && ::rename(temporary.c_str(), target.c_str()) != 0)
-        error = reason(errno);
+        error = errnoMeaning(errno);
     if (!error.empty()) {
         ::unlink(temporary.c_str());
         return error;
@@ -151,16 +148,16 @@ std::string readRegularFile(const std::string &file, size_t limit, std::string &
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         openFailed = true;
-        return reason(errno);
+        return errnoMeaning(errno);
     }
     struct stat st;
     std::string error;
     if (::fstat(fd, &st) != 0)
-        error = reason(errno);
+        error = errnoMeaning(errno);
     else if (!S_ISREG(st.st_mode))
         error = notRegular(st.st_mode);
     else if (!readUpTo(fd, limit, text, false))
-        error = reason(errno);
+        error = errnoMeaning(errno);
     ::close(fd);
     return error;
 }

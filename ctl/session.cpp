@@ -31,7 +31,7 @@ CommandError usageError(const std::string &command, const std::string &message) 
 }
 
 CommandError fileError(const std::string &message) {
-    return {EXIT_USAGE, message, std::string()};
+    return {EXIT_USAGE, message};
 }
 
 // Reads at most MAX_CONFIG_SIZE + 1 bytes, so that a larger input is refused by
@@ -63,12 +63,12 @@ void Session::execute(const Command &command) {
         // The link's and the device model's own texts.
         throw CommandError{EXIT_BOARD, text, std::string(), linkErrorHint(text)};
     } catch (const std::exception &e) {
-        throw CommandError{EXIT_BOARD, command.name + ": " + e.what(), std::string()};
+        throw CommandError{EXIT_BOARD, command.entry->name() + ": " + e.what()};
     }
     // Output that did not reach its reader (a full disk, a closed pipe) is a
     // failed command, whatever the command.
     if (!out.flush())
-        throw fileError(command.name + ": cannot write the output");
+        throw fileError(command.entry->name() + ": cannot write the output");
 }
 
 std::string Session::timestamp() const {
@@ -99,7 +99,7 @@ IvrDevice &Session::chip() {
         // The known models only: never the general call (see powerOnKnownChip).
         const ChipDescriptor found = device.identify_known_chip();
         if (found.regulator_count == 0)
-            throw CommandError{EXIT_BOARD, NOT_POWERED, std::string()};
+            throw CommandError{EXIT_BOARD, NOT_POWERED};
         device.refresh();
         activeChip = found;
         identified = true;
@@ -111,10 +111,10 @@ int Session::pageOf(const Command &command) {
     const int page = regulator::pageOf(command.regulator, activeChip.regulator_count);
     if (page == 0) {
         const int count = activeChip.regulator_count;
-        throw usageError(command.name, activeChip.chip_name + " has no VR" +
-                                           std::to_string(command.regulator) + " (it has " +
-                                           std::to_string(count) + " regulator" +
-                                           (count == 1 ? ")" : "s)"));
+        throw usageError(command.entry->name(), activeChip.chip_name + " has no VR" +
+                                                    std::to_string(command.regulator) +
+                                                    " (it has " + std::to_string(count) +
+                                                    " regulator" + (count == 1 ? ")" : "s)"));
     }
     return page;
 }
@@ -129,17 +129,14 @@ void Session::verifyRegisters(const std::vector<uint8_t> &addresses) {
         if (reg::isPageControl(address)) {
             const uint8_t bit = reg::PAGE_CONTROL_CACHED_BITS;
             if ((read & bit) != (expected & bit))
-                throw CommandError{EXIT_BOARD,
-                                   "verify failed: the enable bit of register " +
-                                       text::hex2(address) + " reads " +
-                                       ((read & bit) ? "1" : "0") + ", " +
-                                       ((expected & bit) ? "1" : "0") + " was written",
-                                   std::string()};
+                throw CommandError{EXIT_BOARD, "verify failed: the enable bit of register " +
+                                                   text::hex2(address) + " reads " +
+                                                   ((read & bit) ? "1" : "0") + ", " +
+                                                   ((expected & bit) ? "1" : "0") + " was written"};
         } else if (read != expected) {
-            throw CommandError{EXIT_BOARD,
-                               "verify failed: register " + text::hex2(address) + " reads " +
-                                   text::hex2(read) + ", " + text::hex2(expected) + " was written",
-                               std::string()};
+            throw CommandError{EXIT_BOARD, "verify failed: register " + text::hex2(address) +
+                                               " reads " + text::hex2(read) + ", " +
+                                               text::hex2(expected) + " was written"};
         }
     }
 }
@@ -162,8 +159,7 @@ void Session::power(const Command &command) {
     if (found.regulator_count == 0)
         throw CommandError{EXIT_BOARD,
                            "IVR not powered: no known chip answered after EN went high (is "
-                           "PVIN on?)",
-                           std::string()};
+                           "PVIN on?)"};
     activeChip = found;
     identified = true;
 }
@@ -189,11 +185,9 @@ void Session::confirmChipAnswers(IvrDevice &device) {
     const uint8_t id = device.read_register(reg::CHIP_ID, true, false);
     if (id == activeChip.chip_id)
         return;
-    throw CommandError{EXIT_BOARD,
-                       "the chip stopped answering: " + activeChip.chip_name + " at " +
-                           text::hex2(uint8_t(device.i2c_address)) + " reads " + text::hex2(id) +
-                           " (is EN high and PVIN on?)",
-                       std::string()};
+    throw CommandError{EXIT_BOARD, "the chip stopped answering: " + activeChip.chip_name + " at " +
+                                       text::hex2(uint8_t(device.i2c_address)) + " reads " +
+                                       text::hex2(id) + " (is EN high and PVIN on?)"};
 }
 
 void Session::status(const Command &command) {
@@ -211,7 +205,7 @@ void Session::status(const Command &command) {
     const std::string failed = command.check ? failedFlags(core, regulators) : std::string();
     if (!failed.empty()) {
         out.flush();
-        throw CommandError{EXIT_FAULT, "status: FAIL: " + failed, std::string()};
+        throw CommandError{EXIT_FAULT, "status: FAIL: " + failed};
     }
 }
 
@@ -276,38 +270,38 @@ void Session::telemetry(const Command &command) {
     }
 }
 
-void Session::commitSetting(const Command &command, uint8_t touched) {
+void Session::commitSetting(const Command &command, const std::vector<uint8_t> &touched) {
     chip().commit();
     if (command.verify || options.verifyAll)
-        verifyRegisters({touched});
+        verifyRegisters(touched);
 }
 
 void Session::setVout(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
     device.set_dac_code(page, command.code);
-    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_DAC));
+    commitSetting(command, {uint8_t(reg::pageBase(page) + reg::PAGE_DAC)});
 }
 
 void Session::setEnable(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
     device.set_enable(page, command.on ? 1 : 0);
-    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_CONTROL));
+    commitSetting(command, {uint8_t(reg::pageBase(page) + reg::PAGE_CONTROL)});
 }
 
 void Session::setDvs(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
     device.set_dvs_code(page, command.code);
-    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_DVS));
+    commitSetting(command, {uint8_t(reg::pageBase(page) + reg::PAGE_DVS)});
 }
 
 void Session::setSs(const Command &command) {
     IvrDevice &device = chip();
     const int page = pageOf(command);
     setSoftStart(device, page, command.code);
-    commitSetting(command, uint8_t(reg::pageBase(page) + reg::PAGE_SS_CLIM));
+    commitSetting(command, {uint8_t(reg::pageBase(page) + reg::PAGE_SS_CLIM)});
 }
 
 void Session::regGet(const Command &command) {
@@ -321,10 +315,10 @@ void Session::regGet(const Command &command) {
 void Session::regSet(const Command &command) {
     const uint8_t address = uint8_t(command.address);
     writeRegister(chip(), address, uint8_t(command.code));
-    if (isForceable(address))
-        return;
-    if (command.verify || options.verifyAll)
-        verifyRegisters({address});
+    // A forced register cannot be read back. writeRegister committed the
+    // others, so the commit here finds nothing pending.
+    if (!isForceable(address))
+        commitSetting(command, {address});
 }
 
 void Session::dump(const Command &command) {
@@ -341,8 +335,12 @@ void Session::dump(const Command &command) {
 
 void Session::save(const Command &command) {
     const std::string &file = command.file;
+    // The chip's settings as they are now: read once, by identification when
+    // this is the session's first look at the chip.
+    const bool identifiedBefore = identified;
     IvrDevice &device = chip();
-    device.refresh(); // the chip's settings as they are now
+    if (identifiedBefore)
+        device.refresh();
     // A silent chip reads all ones, which no setting is: say so, rather than
     // that a target is out of range.
     if (device.register_cache[reg::CHIP_ID] != activeChip.chip_id)
@@ -385,10 +383,7 @@ void Session::load(const Command &command) {
         throw fileError("load: " + file + ": line " + std::to_string(parsed.chipLine) + ": " +
                         mismatch);
 
-    const std::vector<uint8_t> touched = applySettings(device, parsed.config);
-    device.commit();
-    if (command.verify || options.verifyAll)
-        verifyRegisters(touched);
+    commitSetting(command, applySettings(device, parsed.config));
 }
 
 } // namespace ctl

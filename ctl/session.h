@@ -86,9 +86,9 @@ private:
     bool json(const Command &command) const;
     // Waits until the next sample of a telemetry run is due.
     void waitForSample(QDateTime &start, long long &slot, long intervalMs);
-    // Commits a set command's change, then reads back the register it touched
-    // when asked to.
-    void commitSetting(const Command &command, uint8_t touched);
+    // Commits a write command's changes, then reads back the registers it
+    // touched when asked to (--verify, --verify-all).
+    void commitSetting(const Command &command, const std::vector<uint8_t> &touched);
 
     std::ostream &out;
     std::ostream &err;

@@ -90,4 +90,11 @@ std::string quoted(const std::string &text) {
     return shown;
 }
 
+std::string joinedList(const std::vector<std::string> &items, const std::string &lastWord) {
+    std::string text;
+    for (size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " " + lastWord + " " : ", ") + items[i];
+    return text;
+}
+
 } // namespace text

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace text {
 
@@ -31,5 +32,8 @@ std::string hex2(int byte);
 // Text from a user or a file, in single quotes, safe to print: bytes outside
 // printable ASCII become \xNN, and a long text is cut after 40 characters.
 std::string quoted(const std::string &text);
+// "a, b or c": the items with a comma between them, and lastWord ("or",
+// "and") before the last one.
+std::string joinedList(const std::vector<std::string> &items, const std::string &lastWord);
 
 } // namespace text

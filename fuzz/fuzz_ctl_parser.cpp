@@ -11,6 +11,7 @@
 // the tool's commands; and the words written back as a line, quoted, tokenize to
 // the same words and parse to the same commands.
 #include "ctl/command_parser.h"
+#include "ctl/commands.h"
 #include "fuzz_input.h"
 
 #include <exception>
@@ -32,7 +33,7 @@ bool sameWords(const std::vector<Word> &a, const std::vector<Word> &b) {
 }
 
 bool sameCommand(const Command &a, const Command &b) {
-    return a.name == b.name && a.on == b.on && a.regulator == b.regulator && a.code == b.code &&
+    return a.entry == b.entry && a.on == b.on && a.regulator == b.regulator && a.code == b.code &&
            a.address == b.address && a.verify == b.verify && a.json == b.json &&
            a.check == b.check && a.telemetry.intervalMs == b.telemetry.intervalMs &&
            a.telemetry.count == b.telemetry.count && a.telemetry.average == b.telemetry.average &&
@@ -82,8 +83,9 @@ void checkCommands(const std::vector<Word> &words, const ParseResult &result) {
         }
         FUZZ_CHECK(one.commands.size() == 1, "%zu commands", one.commands.size());
         const Command &c = one.commands[0];
-        FUZZ_CHECK(startsWith(c.name, current[0]) && !ctl::usageOf(c.name).empty(),
-                   "[%s] parsed as [%s]", escaped(current[0]).c_str(), escaped(c.name).c_str());
+        const std::string name = c.entry->name();
+        FUZZ_CHECK(startsWith(name, current[0]) && !ctl::usageOf(name).empty(),
+                   "[%s] parsed as [%s]", escaped(current[0]).c_str(), escaped(name).c_str());
         expected.commands.push_back(c);
         current.clear();
     }

@@ -1,5 +1,7 @@
 #include "link/link_errors.h"
 
+#include "device/text.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -15,10 +17,11 @@ bool errnoOf(const std::string &text, const std::string &prefix, int &error) {
     if (text.compare(0, prefix.size(), prefix) != 0)
         return false;
     const std::string digits = text.substr(prefix.size());
-    if (digits.empty() || digits.size() > 6 ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
+    // No errno value is longer: a longer number is not one.
+    long value = 0;
+    if (digits.size() > 6 || !text::parseCount(digits, value))
         return false;
-    error = std::stoi(digits);
+    error = int(value);
     return true;
 }
 } // namespace

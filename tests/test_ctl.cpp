@@ -522,6 +522,8 @@ private Q_SLOTS:
         QVERIFY(r.err.endsWith(at + "I2C Write, Addr 0x25 => [ 0x13 ]\n" + at +
                                "I2C Read,  Addr 0x25 <= [ 0x22 ]\n"));
         QCOMPARE(r.err.count('\n'), 2 * (2 + 12 + 1)); // probes, refresh, the read
+        // save reads the registers once, also when it identifies the chip.
+        QCOMPARE(ctl("--trace save -").err.count('\n'), 2 * (2 + 12));
         QCOMPARE(ctl("--trace pvin on").err, at + "PVIN ON\n");
         bridge.clearTraffic();
         QCOMPARE(ctl("reg set 0xc1 0x80 ; reg set 0x0f 1").code, 0);
