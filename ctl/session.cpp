@@ -10,6 +10,7 @@
 #include "device/register_map.h"
 #include "device/regulator.h"
 #include "device/settings.h"
+#include "device/status_flags.h"
 #include "device/text.h"
 #include "link/link_errors.h"
 #include "link/motherboard.h"
@@ -109,13 +110,8 @@ IvrDevice &Session::chip() {
 
 int Session::pageOf(const Command &command) {
     const int page = regulator::pageOf(command.regulator, activeChip.regulator_count);
-    if (page == 0) {
-        const int count = activeChip.regulator_count;
-        throw usageError(command.entry->name(), activeChip.chip_name + " has no VR" +
-                                                    std::to_string(command.regulator) +
-                                                    " (it has " + std::to_string(count) +
-                                                    " regulator" + (count == 1 ? ")" : "s)"));
-    }
+    if (page == 0)
+        throw usageError(command.entry->name(), noSuchRegulator(activeChip, command.regulator));
     return page;
 }
 
@@ -185,22 +181,16 @@ void Session::confirmChipAnswers(IvrDevice &device) {
     const uint8_t id = device.read_register(reg::CHIP_ID, true, false);
     if (id == activeChip.chip_id)
         return;
-    throw CommandError{EXIT_BOARD, "the chip stopped answering: " + activeChip.chip_name + " at " +
-                                       text::hex2(uint8_t(device.i2c_address)) + " reads " +
-                                       text::hex2(id) + " (is EN high and PVIN on?)"};
+    throw CommandError{EXIT_BOARD, chipStoppedAnswering(activeChip, id)};
 }
 
 void Session::status(const Command &command) {
     IvrDevice &device = chip();
-    const uint8_t core = device.read_core_status();
-    std::vector<uint8_t> regulators;
-    bool allOnes = (core & 0x3F) == 0x3F;
-    for (int page : regulator::populatedPages(activeChip.regulator_count)) {
-        regulators.push_back(device.read_page_status(page));
-        allOnes = allOnes && regulators.back() == 0xFF;
-    }
-    if (allOnes)
+    const StatusRegisters read = readStatusRegisters(device, activeChip.regulator_count);
+    if (read.allOnes())
         confirmChipAnswers(device);
+    const uint8_t core = read.core;
+    const std::vector<uint8_t> &regulators = read.regulators;
     out << (json(command) ? statusJson(core, regulators) + "\n" : formatStatus(core, regulators));
     const std::string failed = command.check ? failedFlags(core, regulators) : std::string();
     if (!failed.empty()) {
