@@ -23,9 +23,10 @@ int pageOfAddress(uint8_t address) {
 
 // The regulator (1 to 3) a page holds on this chip, or 0.
 int regulatorOfPage(int page, int regulatorCount) {
-    for (int vr = 1; vr <= 3; ++vr) {
-        if (regulator::pageOf(vr, regulatorCount) == page)
-            return vr;
+    const std::vector<int> pages = regulator::populatedPages(regulatorCount);
+    for (size_t i = 0; i < pages.size(); ++i) {
+        if (pages[i] == page)
+            return int(i) + 1;
     }
     return 0;
 }
@@ -77,7 +78,7 @@ std::string registerName(uint8_t address, int regulatorCount) {
         return "Identity " + std::to_string(address - reg::IDENTITY_FIRST);
     const int page = pageOfAddress(address);
     const int vr = regulatorOfPage(page, regulatorCount);
-    if (page == 0 || vr == 0)
+    if (vr == 0)
         return "Not interpreted";
     const std::string name = "VR" + std::to_string(vr);
     if (address == reg::voutRegister(page))
@@ -117,7 +118,7 @@ std::string registerFields(uint8_t address, uint8_t value, int regulatorCount) {
         break;
     }
     const int page = pageOfAddress(address);
-    if (page == 0 || regulatorOfPage(page, regulatorCount) == 0)
+    if (regulatorOfPage(page, regulatorCount) == 0)
         return std::string();
     if (address == reg::voutRegister(page))
         return text::fixed(regulator::shownVout(conv::voutFromCode(value)), 4) + " V";
