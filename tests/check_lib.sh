@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the packaging checks (sourced, not run). Each check reports every
 # fault it finds, then fails if there was any.
 #
