@@ -28,7 +28,6 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <cmath>
-#include <ctime>
 #include <map>
 
 #include <qwt_plot.h>
@@ -39,17 +38,6 @@ namespace {
 
 constexpr int BATCH = 100;
 const qint64 T0 = 1772443800000; // any UTC time
-
-void runEventLoop() {
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-}
-
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
 
 // Counts the paints of a widget's children.
 class PaintCounter : public QObject {

@@ -8,6 +8,7 @@
 // are the whole process's CPU time (client, server threads, and the kernel's
 // work in their system calls) per operation, which other load on the machine
 // does not inflate.
+#include "bench_support.h"
 #include "link/clock.h"
 #include "server/board_server.h"
 #include "server/instrument.h"
@@ -18,7 +19,6 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <chrono>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <netinet/in.h>
@@ -188,11 +188,7 @@ public:
     }
 
 private:
-    static double processCpu() {
-        timespec now{};
-        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-        return double(now.tv_sec) * 1e6 + double(now.tv_nsec) / 1e3;
-    }
+    static double processCpu() { return cpuSeconds() * 1e6; } // microseconds
     std::chrono::steady_clock::time_point wallStart;
     double cpuStart;
 };

@@ -15,18 +15,10 @@
 #include <QListView>
 #include <QStringListModel>
 #include <benchmark/benchmark.h>
-#include <ctime>
 #include <map>
 #include <utility>
 
 namespace {
-
-// The event loop's work that a change leaves: the view's delayed layout, then the
-// repaint it asks for (one pass of processEvents may end before the second).
-void runEventLoop() {
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-}
 
 // ---- one polling tick ----------------------------------------------------------
 
@@ -200,12 +192,6 @@ enum Way { WINDOW, LOG_VIEW, LIST_VIEW, NAIVE };
 std::map<std::pair<Way, long>, double> &perLine() {
     static std::map<std::pair<Way, long>, double> seconds;
     return seconds;
-}
-
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 
 // One iteration stores one line and runs the event loop (the view's layout and

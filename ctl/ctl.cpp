@@ -9,10 +9,6 @@
 #include <istream>
 #include <ostream>
 
-#ifndef QM_VERSION
-#define QM_VERSION "0.0.0"
-#endif
-
 namespace ctl {
 
 namespace {

@@ -6,10 +6,6 @@
 
 #include <algorithm>
 
-#ifndef QM_VERSION
-#define QM_VERSION "0.0.0"
-#endif
-
 namespace server {
 
 namespace {

@@ -15,10 +15,6 @@
 #include <ostream>
 #include <unistd.h>
 
-#ifndef QM_VERSION
-#define QM_VERSION "0.0.0"
-#endif
-
 namespace server {
 
 namespace {

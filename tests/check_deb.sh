@@ -1,23 +1,17 @@
 #!/bin/bash
 # Makes the Debian package with cpack and checks it: its control fields, with
 # the dependencies dpkg-shlibdeps found; that apt would install it; that it
-# holds exactly what cmake --install installs; lintian's verdict; and that
-# qm44xx-ctl runs from its unpacked contents.
+# holds exactly what cmake --install installs (the build's install tree);
+# lintian's verdict; and that qm44xx-ctl runs from its unpacked contents.
 #
-#   check_deb.sh BUILD_DIR SCRATCH_DIR VERSION
+#   check_deb.sh BUILD_DIR ROOT SCRATCH_DIR VERSION    (the build installed into ROOT/usr)
 set -u
-build=$1 scratch=$2 version=$3
-need() {
-    command -v "$1" >/dev/null || {
-        echo "$1 not found: install the Debian package $2" >&2
-        exit 1
-    }
-}
+build=$1 root=$2 scratch=$3 version=$4
+# shellcheck source=tests/check_lib.sh
+source "$(dirname "$0")/check_lib.sh"
 need dpkg-shlibdeps dpkg-dev
 need lintian lintian
-rm -rf "$scratch"
-mkdir -p "$scratch"
-trap 'rm -rf "$scratch"' EXIT
+make_scratch "$scratch"
 
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch" >"$scratch/cpack.log" 2>&1 || {
     cat "$scratch/cpack.log" >&2
@@ -29,11 +23,6 @@ deb=$scratch/qm44xx_${version}_$(dpkg --print-architecture).deb
     exit 1
 }
 
-failures=0
-fail() {
-    echo "$*" >&2
-    failures=$((failures + 1))
-}
 field() { dpkg-deb --field "$deb" "$1"; }
 
 [[ $(field Package) == qm44xx ]] || fail "Package: $(field Package)"
@@ -51,8 +40,7 @@ apt-get install --simulate "$deb" >"$scratch/apt.log" 2>&1 ||
     fail "apt-get cannot install the package: $(cat "$scratch/apt.log")"
 
 # The package's files are those cmake --install puts under /usr.
-cmake --install "$build" --prefix "$scratch/tree/usr" >/dev/null || exit 1
-installed=$(cd "$scratch/tree" && find . -type f | sort)
+installed=$(cd "$root" && find . -type f | sort)
 packaged=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 [[ $packaged == "$installed" ]] ||
     fail "the package's files differ from the install:" \
@@ -75,4 +63,4 @@ out=$("$ctl" --version)
 out=$("$ctl" --simulate=QM4422 'power on; detect' 2>&1) ||
     fail "the packaged qm44xx-ctl fails on a simulated board: $out"
 [[ $out == *QM4422* ]] || fail "the packaged qm44xx-ctl does not detect the QM4422: $out"
-((failures == 0))
+verdict

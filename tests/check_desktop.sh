@@ -1,30 +1,18 @@
 #!/bin/bash
-# Installs the build into a scratch prefix and checks the panel's desktop
-# files there: the desktop entry passes desktop-file-validate, the AppStream
-# metainfo passes appstreamcli validate (with the entry it launches beside it),
-# and the icon the entry names is installed at 48 px, 256 px and scalable.
+# Checks the panel's desktop files in the build's install tree: the desktop
+# entry passes desktop-file-validate, the AppStream metainfo passes appstreamcli
+# validate (with the entry it launches beside it), and the icon the entry names
+# is installed at 48 px, 256 px and scalable.
 #
-#   check_desktop.sh BUILD_DIR SCRATCH_DIR
+#   check_desktop.sh ROOT    (the build installed into ROOT/usr)
 set -u
-build=$1 prefix=$2
-need() {
-    command -v "$1" >/dev/null || {
-        echo "$1 not found: install the Debian package $2" >&2
-        exit 1
-    }
-}
+root=$1
+# shellcheck source=tests/check_lib.sh
+source "$(dirname "$0")/check_lib.sh"
 need desktop-file-validate desktop-file-utils
 need appstreamcli appstream
-rm -rf "$prefix"
-trap 'rm -rf "$prefix"' EXIT
-cmake --install "$build" --prefix "$prefix/usr" >/dev/null || exit 1
 
-failures=0
-fail() {
-    echo "$*" >&2
-    failures=$((failures + 1))
-}
-share=$prefix/usr/share
+share=$root/usr/share
 entries=("$share"/applications/*.desktop)
 metainfo=("$share"/metainfo/*.metainfo.xml)
 ((${#entries[@]} == 1)) || fail "expected one desktop entry: ${entries[*]}"
@@ -33,7 +21,7 @@ entry=${entries[0]}
 
 desktop-file-validate "$entry" || fail "desktop-file-validate rejects $entry"
 # validate-tree also finds the desktop entry that the metainfo launches.
-appstreamcli validate-tree --no-net "$prefix" || fail "appstreamcli rejects $prefix"
+appstreamcli validate-tree --no-net "$root" || fail "appstreamcli rejects $root"
 id=$(basename "${metainfo[0]}" .metainfo.xml)
 [[ $(basename "$entry") == "$id.desktop" ]] || fail "the desktop entry is not named $id.desktop"
 
@@ -50,4 +38,4 @@ for size in 48x48 256x256; do
     fi
 done
 grep -q '<svg' "$apps/scalable/apps/$icon.svg" 2>/dev/null || fail "no scalable icon $icon.svg"
-((failures == 0))
+verdict

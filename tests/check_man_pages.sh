@@ -1,27 +1,17 @@
 #!/bin/bash
-# Installs the build into a scratch prefix and checks the manual pages there:
-# every installed program has one, each is gzip-compressed, formats without a
-# warning and has a NAME line, and a page made from a program's --help names
-# every option that --help lists.
+# Checks the manual pages in the build's install tree: every installed program
+# has one, each is gzip-compressed, formats without a warning and has a NAME
+# line, and a page made from a program's --help names every option that --help
+# lists.
 #
-#   check_man_pages.sh BUILD_DIR SCRATCH_DIR
+#   check_man_pages.sh ROOT    (the build installed into ROOT/usr)
 set -u
-build=$1 prefix=$2
-for tool in man lexgrog; do
-    command -v "$tool" >/dev/null || {
-        echo "$tool not found: install the Debian package man-db" >&2
-        exit 1
-    }
-done
-rm -rf "$prefix"
-trap 'rm -rf "$prefix"' EXIT
-cmake --install "$build" --prefix "$prefix" >/dev/null || exit 1
+prefix=$1/usr
+# shellcheck source=tests/check_lib.sh
+source "$(dirname "$0")/check_lib.sh"
+need man man-db
+need lexgrog man-db
 
-failures=0
-fail() {
-    echo "$*" >&2
-    failures=$((failures + 1))
-}
 # The long options a text names, sorted, one per line.
 options_of() { grep -o -- '--[a-z][a-z-]*' | sort -u; }
 
@@ -46,4 +36,4 @@ for program in "$prefix"/bin/*; do
         [[ -z $missing ]] || fail "$name's page lacks ${missing//$'\n'/ }"
     fi
 done
-((failures == 0))
+verdict

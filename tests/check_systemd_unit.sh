@@ -1,30 +1,18 @@
 #!/bin/bash
-# Installs the build into a scratch prefix and checks qm44xx-server.service
-# there: systemd-analyze verifies it, and rates its hardening (offline); it runs
-# the installed program; it runs unprivileged in the group that the udev rule
+# Checks qm44xx-server.service in the build's install tree: systemd-analyze
+# verifies it, and rates its hardening (offline); it runs the installed program; it runs unprivileged in the group that the udev rule
 # gives the bridges' nodes to and that the sysusers.d file makes (which
 # systemd-sysusers does, in a scratch root); and it keeps what the server needs:
 # the hidraw nodes, the network, and /proc/locks for the board lock.
 #
-#   check_systemd_unit.sh BUILD_DIR SCRATCH_DIR
+#   check_systemd_unit.sh ROOT SCRATCH_DIR    (the build installed into ROOT/usr)
 set -u
-build=$1 scratch=$2
-for tool in systemd-analyze systemd-sysusers; do
-    command -v "$tool" >/dev/null || {
-        echo "$tool not found: install the Debian package systemd" >&2
-        exit 1
-    }
-done
-rm -rf "$scratch"
-trap 'rm -rf "$scratch"' EXIT
-prefix=$scratch/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null || exit 1
-
-failures=0
-fail() {
-    echo "$*" >&2
-    failures=$((failures + 1))
-}
+prefix=$1/usr scratch=$2
+# shellcheck source=tests/check_lib.sh
+source "$(dirname "$0")/check_lib.sh"
+need systemd-analyze systemd
+need systemd-sysusers systemd
+make_scratch "$scratch"
 unit=$prefix/lib/systemd/system/qm44xx-server.service
 rule=$prefix/lib/udev/rules.d/70-qm44xx-bridge.rules
 sysusers=$prefix/lib/sysusers.d/qm44xx.conf
@@ -76,4 +64,4 @@ for family in AF_INET AF_INET6; do
     [[ $families == *" $family "* ]] || fail "RestrictAddressFamilies leaves out $family"
 done
 [[ $(values PrivateNetwork) != yes ]] || fail "PrivateNetwork=yes keeps the server off the network"
-((failures == 0))
+verdict

@@ -4,7 +4,8 @@
 #   qm_build DIR [CMAKE_ARG...] configures and builds ROOT/DIR (Ninja); within one
 #                              run of a tool each directory is set up only once;
 #                              QM_TARGET, if set, names the one target to build
-#   qm_ctest DIR [CTEST_ARG...] runs ctest in ROOT/DIR
+#   qm_ctest DIR [CTEST_ARG...] runs ctest in ROOT/DIR, QM_CTEST_JOBS tests at a
+#                              time (twice the cores unless set)
 #
 # ROOT must be set by the caller to the repository's top folder.
 
@@ -55,5 +56,5 @@ qm_build() {
 qm_ctest() {
     qm_dir="$1"
     shift
-    (cd "$ROOT/$qm_dir" && ctest --output-on-failure -j "$((2 * $(nproc)))" "$@")
+    (cd "$ROOT/$qm_dir" && ctest --output-on-failure -j "${QM_CTEST_JOBS:-$((2 * $(nproc)))}" "$@")
 }

@@ -29,7 +29,8 @@ stage_unit() {
 stage_asan() {
     qm_install $QM_PACKAGES
     qm_build build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BENCH=OFF
-    qm_ctest build-asan -LE vm -j "$(nproc)" # the instrumented tests are CPU-bound
+    # The instrumented tests are CPU-bound: one at a time per core.
+    QM_CTEST_JOBS=$(nproc) qm_ctest build-asan -LE vm
 }
 
 # Seconds each fuzz target runs (a CMake cache value of build-fuzz/).
@@ -39,7 +40,7 @@ stage_fuzz() {
     qm_install $QM_PACKAGES clang-14 libclang-rt-14-dev
     qm_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
         -DQM_FUZZ=ON -DQM_FUZZ_SECONDS="$QM_FUZZ_SECONDS"
-    qm_ctest build-fuzz -L fuzz -j "$(nproc)"
+    QM_CTEST_JOBS=$(nproc) qm_ctest build-fuzz -L fuzz
 }
 
 [ $# -gt 0 ] || set -- $STAGES

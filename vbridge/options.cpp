@@ -5,10 +5,6 @@
 
 #include <algorithm>
 
-#ifndef QM_VERSION
-#define QM_VERSION "0.0.0"
-#endif
-
 std::string virtualBridgeVersion() {
     return std::string("qm44xx-virtual-bridge ") + QM_VERSION + "\n";
 }
