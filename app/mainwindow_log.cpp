@@ -31,7 +31,7 @@ void MainWindow::aboutDialog() {
                        QStringLiteral("<p><b>QM44xxC Demo</b> %1: control panel for the QM44xxC "
                                       "evaluation board.</p>"
                                       "<p>Made by the qm44xx open-source developers.</p>")
-                           .arg(QStringLiteral(QM44XX_VERSION)));
+                           .arg(QStringLiteral(QM_VERSION)));
 }
 
 void MainWindow::openConfigFile() {

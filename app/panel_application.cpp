@@ -7,7 +7,7 @@
 void PanelApplication::describeProgram() {
     setOrganizationName(QStringLiteral("qm44xx"));
     setApplicationName(QStringLiteral("qm44xx-panel"));
-    setApplicationVersion(QStringLiteral(QM44XX_VERSION));
+    setApplicationVersion(QStringLiteral(QM_VERSION));
     // The installed desktop entry's name (io.github.qm44xx.panel.desktop), so that
     // the desktop matches the window to its entry and icon.
     setDesktopFileName(QStringLiteral("io.github.qm44xx.panel"));
