@@ -9,13 +9,12 @@
 // work in their system calls) per operation, which other load on the machine
 // does not inflate.
 #include "bench_support.h"
-#include "link/clock.h"
 #include "server/board_server.h"
 #include "server/instrument.h"
 #include "server/metrics.h"
 #include "sim/simulation.h"
+#include "tests/support/served_board.h"
 
-#include <QThread>
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -33,13 +32,6 @@ namespace {
 
 using server::BoardServer;
 
-// The power-up waits cost no time here: the figures are the software's.
-Clock noWait() {
-    Clock clock = systemClock();
-    clock.sleep = [](long) {};
-    return clock;
-}
-
 const char *const MODELS[] = {"QM4434", "QM4422", "QM4411", "QM4433", "QM4423"};
 
 // Simulated boards, each served on its own thread.
@@ -53,41 +45,24 @@ public:
             server::ServeSettings settings;
             settings.maxClients = maxClients;
             settings.version = "0.0.0";
-            auto served = std::make_unique<Served>();
-            served->server = new BoardServer(simulationPath(bridge), "SIM", settings, metrics);
-            served->server->board().setClock(noWait());
-            served->server->moveToThread(&served->thread);
-            served->thread.start();
-            bool listening = false;
-            QMetaObject::invokeMethod(served->server, "start", Qt::BlockingQueuedConnection,
-                                      Q_RETURN_ARG(bool, listening));
-            if (!listening)
-                qFatal("cannot listen: %s", qPrintable(served->server->error()));
-            boards.push_back(std::move(served));
+            // The power-up waits cost no time: the figures are the software's.
+            boards.push_back(
+                std::make_unique<ServedBoard>(simulationPath(bridge), settings, metrics));
         }
     }
     ~ServedBoards() {
-        for (const std::unique_ptr<Served> &served : boards) {
-            QMetaObject::invokeMethod(served->server, "stop", Qt::BlockingQueuedConnection);
-            served->thread.quit();
-            served->thread.wait();
-            delete served->server;
-        }
+        boards.clear();
         stopSimulation();
     }
     quint16 port(int board) const { return boards[size_t(board)]->server->port(); }
     // One poll of each board now, on its thread, as its timer would.
     void poll() {
-        for (const std::unique_ptr<Served> &served : boards)
+        for (const std::unique_ptr<ServedBoard> &served : boards)
             QMetaObject::invokeMethod(served->server, "poll", Qt::BlockingQueuedConnection);
     }
 
 private:
-    struct Served {
-        QThread thread;
-        BoardServer *server = nullptr;
-    };
-    std::vector<std::unique_ptr<Served>> boards;
+    std::vector<std::unique_ptr<ServedBoard>> boards;
 };
 
 // A blocking TCP connection to 127.0.0.1 that sends lines and reads lines.

@@ -11,6 +11,7 @@
 #include "server/scpi_parser.h"
 #include "server/server.h"
 #include "test_support.h"
+#include "tests/support/served_board.h"
 
 #include <QTcpSocket>
 #include <QThread>
@@ -63,12 +64,6 @@ QString parsed(const std::string &message) {
     return commands.join(" ; ");
 }
 
-Clock noWait() {
-    Clock clock = systemClock();
-    clock.sleep = [](long) {};
-    return clock;
-}
-
 // One client of an in-process instrument.
 struct Bench {
     explicit Bench(const std::string &model, bool readOnly = false)
@@ -96,30 +91,12 @@ struct Bench {
 };
 
 // The board at this path served on its own thread, as the program serves it.
-struct Served {
-    Served(const std::string &path, ServeSettings settings) {
-        server = new BoardServer(path, "SIM", settings, nullptr);
-        server->board().setClock(noWait());
-        server->moveToThread(&thread);
-        thread.start();
-        bool listening = false;
-        QMetaObject::invokeMethod(server, "start", Qt::BlockingQueuedConnection,
-                                  Q_RETURN_ARG(bool, listening));
-        if (!listening)
-            qFatal("cannot listen: %s", qPrintable(server->error()));
-    }
-    ~Served() {
-        QMetaObject::invokeMethod(server, "stop", Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-        delete server;
-    }
+struct Served : ServedBoard {
+    using ServedBoard::ServedBoard;
     bool connect(QTcpSocket &socket) {
         socket.connectToHost(QHostAddress::LocalHost, server->port());
         return socket.waitForConnected(5000);
     }
-    QThread thread;
-    BoardServer *server;
 };
 
 // Sends a line and waits (at most 5 s) for the one answer line.
